@@ -1,0 +1,94 @@
+#include "app/frm_processo.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+
+#include "app/escolhe_conexao.h"
+#include "app/settings.h"
+#include "batch/processa.h"
+#include "data/grava_erro.h"
+#include "data/record_set.h"
+
+namespace kz {
+namespace {
+
+std::string Trim(const std::string& s) {
+  const auto b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+}  // namespace
+
+std::string NomeDaMaquina() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
+void CarregaContexto(frmProcesso& F) {
+  Modulo1& M = F.M;
+  const auto dir = SettingsDirectory();
+
+  DefaultSettings d = ReadDefault(dir);
+  F.StrConexao = d.StrConexao;
+  F.UsuarioBD = d.UsuarioBD;
+  F.SenhaBD = d.SenhaBD;
+
+  F.Linha.clear();
+  F.Linha = ReadRunLine(dir);
+  const RunSettings r = ConvertRunLine(F.Linha);
+  F.DataCanc = r.DataCanc;
+  F.StaEpnCanc = r.StaEpnCanc;
+  F.EpnDe = r.EpnDe;
+  F.EpnAte = r.EpnAte;
+  M.CodUsuario = r.CodUsuario;
+
+  EscolheConexao(F.StrConexao, F.UsuarioBD, F.SenhaBD);
+  M.Conexao.Open(F.StrConexao);
+
+  FechaRs(F.RsAux);
+  F.RsAux.Open("SELECT CURRENT_TIMESTAMP AS DATASIS FROM RDB$DATABASE", M.Conexao);
+  M.DataHoraSistema = F.RsAux.Fields("DataSis").ToDate().MmDdYyyyHhMmSs();
+
+  FechaRs(F.RsPar);
+  F.RsPar.Open("SELECT * FROM TB_GER_PARAMETROS", M.Conexao);
+  const RecordSet& p = F.RsPar;
+  M.EmpCtg = p.Fields("EmpCtg").ToLong();
+  F.CtaCli = p.Fields("CtaCli").ToText();
+  F.CtaVdaPrz = Trim(p.Fields("CtaVdaPrz").ToText());
+  F.CtaVdaVis = Trim(p.Fields("CtaVdaVis").ToText());
+  F.CtaVdaCar = Trim(p.Fields("CtaVdaCar").ToText());
+  F.CtaCxaMat = Trim(p.Fields("CtaCxaMat").ToText());
+  F.CtaCxaFil = Trim(p.Fields("CtaCxaFil").ToText());
+  F.CtaDscCli = Trim(p.Fields("CtaDscCli").ToText());
+  F.LocCxaMat = Value(Trim(p.Fields("LocCxaMat").ToText())).ToLong();
+  F.LocCxaFil = Value(Trim(p.Fields("LocCxaFil").ToText())).ToLong();
+  F.CtaCtoVda = Trim(p.Fields("CtaCtoVda").ToText());
+  F.CtaEstBai = Trim(p.Fields("CtaEstBai").ToText());
+  F.Mora = static_cast<float>(p.Fields("Mora").ToDouble());
+}
+
+int Form_Load(frmProcesso& F) {
+  try {
+    CarregaContexto(F);
+  } catch (const RuntimeError& e) {
+    std::cerr << "Cancelamento de Empenhos: Erro " << e.Number() << ": " << e.Description()
+              << std::endl;
+    F.M.Conexao.Close();
+    return kExitStartupFailed;
+  }
+  switch (Processa(F)) {
+    case FimDoLote::Confirmado:
+      return F.M.ErrosGravados > 0 ? kExitCommittedWithErrors : kExitCommitted;
+    case FimDoLote::Recusado:
+      return kExitRefused;
+    case FimDoLote::Desfeito:
+      break;
+  }
+  return kExitRolledBack;
+}
+
+}  // namespace kz

@@ -1,0 +1,49 @@
+#include "data/grava_erro.h"
+
+#include <iostream>
+
+#include "common/date_time.h"
+#include "data/record_set.h"
+
+namespace kz {
+
+void MsgBox(const std::string& texto) {
+  std::cerr << "Cancelamento de Empenhos: " << texto << std::endl;
+}
+
+void GravaErro(Modulo1& M, const std::string& rotina, const RuntimeError& erro) {
+  // The row is committed on its own: the rollback that usually follows must
+  // not erase the only record of why the run failed.
+  Connection::OwnTransaction tra(M.Conexao);
+
+  RecordSet numero;
+  numero.Open("SELECT GEN_ID(NUMERRO,1) AS NUMERO FROM TB_GER_PARAMETROS", M.Conexao);
+  const int32_t sequencia = numero.Fields("NUMERO").ToLong();
+  numero.Close();
+
+  RecordSet rs;
+  FechaRs(rs);
+  rs.Open("SELECT * FROM TB_GER_ERRQUBO", M.Conexao, adOpenDynamic, adLockOptimistic);
+  rs.AddNew();
+  rs.SetField("SEQUENCIA", sequencia);
+  rs.SetField("DATA_HORA", DateTime::Now().DdMmYyyyHhMmSs());
+  rs.SetField("NOME_DA_MAQUINA", M.NomeMaquina);
+  rs.SetField("CODIGO_DO_USUARIO", M.CodUsuario);
+  rs.SetField("Sistema", "VDA");
+  rs.SetField("CODIGO_ROTINA", "C01");
+  rs.SetField("NOME_ROTINA", "CANCELAMENTO DE EMPENHOS");
+  rs.SetField("PROCEDIMENTO", rotina);
+  rs.SetField("NUMERO_DA_LINHA", int32_t{0});
+  rs.SetField("DESCRICAO_DO_ERRO",
+              std::to_string(erro.Number()) + "-" + erro.Description().substr(0, 230));
+  rs.SetField("CODIGO_SQL", M.Sql.substr(0, 250));
+  rs.SetField("REFERENCIA_DLL", "0");
+  rs.Update();
+  rs.Close();
+  tra.Commit();
+
+  ++M.ErrosGravados;
+  MsgBox(kMensagemErroSistema);
+}
+
+}  // namespace kz

@@ -1,0 +1,268 @@
+#include "data/record_set.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "data/connection.h"
+#include "data/fb_session.h"
+#include "data/value_codec.h"
+
+using namespace Firebird;
+
+namespace kz {
+
+struct FbCursor {
+  FbSession* session = nullptr;
+  IResultSet* rs = nullptr;
+  IMessageMetadata* meta = nullptr;
+  ITransaction* tra = nullptr;
+  bool owns_tra = false;  // a read-only transaction of its own, outside BeginTrans
+  std::vector<unsigned char> buf;
+  std::vector<std::string> names;  // column aliases, upper case
+  bool open = false;
+  bool has_row = false;
+  // Append mode.
+  bool append = false;
+  std::string table;
+  std::vector<std::pair<std::string, Value>> pending;
+};
+
+namespace {
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& ch : out) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return out;
+}
+
+// The table of "SELECT * FROM <table>".
+std::string TableOf(const std::string& source) {
+  const std::string up = Upper(source);
+  const auto at = up.find("FROM");
+  if (at == std::string::npos) Raise(3001, "Arguments are of the wrong type: no table in " + source);
+  size_t b = at + 4;
+  while (b < source.size() && std::isspace(static_cast<unsigned char>(source[b]))) ++b;
+  size_t e = b;
+  while (e < source.size() && !std::isspace(static_cast<unsigned char>(source[e])) &&
+         source[e] != ';')
+    ++e;
+  return source.substr(b, e - b);
+}
+
+void Fetch(FbCursor& c) {
+  FbStatus st;
+  try {
+    c.has_row = c.rs->fetchNext(&st, c.buf.data()) == IStatus::RESULT_OK;
+  } catch (const FbException& e) {
+    c.has_row = false;
+    c.session->Fail(e);
+  }
+}
+
+}  // namespace
+
+ITransaction* CursorTransaction(const FbCursor* c) { return c->tra; }
+
+void CloseCursor(FbCursor* c) {
+  if (c->rs) {
+    FbStatus st;
+    try {
+      c->rs->close(&st);
+      c->rs = nullptr;
+    } catch (const FbException&) {
+      ReleaseQuietly(c->rs);
+    }
+  }
+  if (c->meta) {
+    c->meta->release();
+    c->meta = nullptr;
+  }
+  if (c->owns_tra && c->tra) {
+    FbStatus st;
+    try {
+      c->tra->commit(&st);
+      c->tra = nullptr;
+    } catch (const FbException&) {
+      ReleaseQuietly(c->tra);
+    }
+  }
+  c->tra = nullptr;
+  c->owns_tra = false;
+  if (c->session) {
+    auto& v = c->session->cursors;
+    v.erase(std::remove(v.begin(), v.end(), c), v.end());
+    c->session = nullptr;
+  }
+  c->open = false;
+  c->has_row = false;
+  c->append = false;
+  c->pending.clear();
+}
+
+RecordSet::RecordSet() : c_(std::make_unique<FbCursor>()) {}
+
+RecordSet::~RecordSet() { CloseCursor(c_.get()); }
+
+void RecordSet::Open(const std::string& source, Connection& conexao, int cursor_type,
+                     int lock_type, int /*options*/) {
+  if (c_->open) Raise(3705, "Operation is not allowed when the object is open.");
+  FbSession& s = conexao.Session();
+  FbCursor& c = *c_;
+  if (cursor_type == adOpenDynamic && lock_type == adLockOptimistic) {
+    c.table = TableOf(source);
+    c.append = true;
+  } else {
+    c.tra = s.Current();
+    if (!c.tra) {
+      c.tra = s.Start(true);
+      c.owns_tra = true;
+    }
+    FbStatus st;
+    try {
+      c.rs = s.att->openCursor(&st, c.tra, 0, source.c_str(), SQL_DIALECT_V6, nullptr, nullptr,
+                               nullptr, nullptr, 0);
+      c.meta = c.rs->getMetadata(&st);
+      c.buf.assign(c.meta->getMessageLength(&st), 0);
+      const unsigned n = c.meta->getCount(&st);
+      c.names.clear();
+      for (unsigned i = 0; i < n; ++i) c.names.push_back(Upper(c.meta->getAlias(&st, i)));
+    } catch (const FbException& e) {
+      c.session = &s;  // so that CloseCursor releases what was made
+      s.cursors.push_back(&c);
+      CloseCursor(&c);
+      s.Fail(e);
+    }
+  }
+  c.session = &s;
+  s.cursors.push_back(&c);
+  c.open = true;
+  if (!c.append) {
+    try {
+      Fetch(c);
+    } catch (...) {
+      CloseCursor(&c);
+      throw;
+    }
+  }
+}
+
+int RecordSet::State() const { return c_->open ? 1 : 0; }
+
+void RecordSet::Close() {
+  if (!c_->open) Raise(err::kObjectClosed);
+  CloseCursor(c_.get());
+}
+
+bool RecordSet::Eof() const {
+  if (!c_->open) Raise(err::kObjectClosed);
+  return !c_->has_row;
+}
+
+void RecordSet::MoveNext() {
+  if (!c_->open) Raise(err::kObjectClosed);
+  if (!c_->has_row) Raise(err::kNoCurrentRecord);
+  Fetch(*c_);
+}
+
+Value RecordSet::Fields(std::string_view name) const {
+  const FbCursor& c = *c_;
+  if (!c.open) Raise(err::kObjectClosed);
+  const std::string up = Upper(name);
+  const auto it = std::find(c.names.begin(), c.names.end(), up);
+  if (it == c.names.end()) {
+    Raise(err::kItemNotFound, "Item cannot be found in the collection corresponding to the "
+                              "requested name or ordinal: " +
+                                  std::string(name));
+  }
+  return FieldAt(static_cast<int>(it - c.names.begin()));
+}
+
+int RecordSet::FieldCount() const {
+  if (!c_->open) Raise(err::kObjectClosed);
+  return static_cast<int>(c_->names.size());
+}
+
+Value RecordSet::FieldAt(int index) const {
+  const FbCursor& c = *c_;
+  if (!c.open) Raise(err::kObjectClosed);
+  if (index < 0 || index >= static_cast<int>(c.names.size())) Raise(err::kItemNotFound);
+  if (!c.has_row) Raise(err::kNoCurrentRecord);
+  try {
+    return DecodeColumn(c.meta, static_cast<unsigned>(index), c.buf.data());
+  } catch (const FbException& e) {
+    c.session->Fail(e);
+  }
+}
+
+void RecordSet::AddNew() {
+  if (!c_->open || !c_->append) Raise(3251, "Current Recordset does not support updating.");
+  c_->pending.clear();
+}
+
+void RecordSet::SetField(std::string_view name, const Value& v) {
+  if (!c_->open || !c_->append) Raise(3251, "Current Recordset does not support updating.");
+  c_->pending.emplace_back(std::string(name), v);
+}
+
+void RecordSet::Update() {
+  FbCursor& c = *c_;
+  if (!c.open || !c.append) Raise(3251, "Current Recordset does not support updating.");
+  FbSession& s = *c.session;
+  std::string cols, marks;
+  for (const auto& [name, v] : c.pending) {
+    cols += (cols.empty() ? "" : ",") + name;
+    marks += marks.empty() ? "?" : ",?";
+  }
+  const std::string sql = "INSERT INTO " + c.table + " (" + cols + ") VALUES (" + marks + ")";
+  ITransaction* tra = s.Current();
+  const bool own_short = tra == nullptr;
+  if (own_short) tra = s.Start(false);
+  FbStatus st;
+  IStatement* stmt = nullptr;
+  IMessageMetadata* in = nullptr;
+  auto cleanup = [&] {
+    if (in) in->release();
+    in = nullptr;
+    ReleaseQuietly(stmt);
+    if (own_short && tra) {
+      FbStatus st2;
+      try {
+        tra->rollback(&st2);
+        tra = nullptr;
+      } catch (const FbException&) {
+        ReleaseQuietly(tra);
+      }
+    }
+  };
+  try {
+    stmt = s.att->prepare(&st, tra, 0, sql.c_str(), SQL_DIALECT_V6, 0);
+    in = stmt->getInputMetadata(&st);
+    std::vector<unsigned char> msg(in->getMessageLength(&st), 0);
+    for (unsigned i = 0; i < c.pending.size(); ++i) EncodeParam(in, i, c.pending[i].second, msg);
+    stmt->execute(&st, tra, in, msg.data(), nullptr, nullptr);
+    in->release();
+    in = nullptr;
+    stmt->free(&st);
+    stmt = nullptr;
+    if (own_short) {
+      tra->commit(&st);
+      tra = nullptr;
+    }
+  } catch (const FbException& e) {
+    cleanup();
+    s.Fail(e);
+  } catch (...) {
+    cleanup();
+    throw;
+  }
+  c.pending.clear();
+}
+
+void FechaRs(RecordSet& rs) {
+  if (rs.State() == 1) rs.Close();
+}
+
+}  // namespace kz

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/currency.h"
+#include "common/value.h"
+#include "data/run_context.h"
+
+namespace kz {
+
+// Adds `valor` to the month's debit ("D") or credit ("C") total of the
+// account and of every account above it, in one UPDATE. A deadlock runs the
+// update again; any other error is recorded under "IncPlan" and the routine
+// returns normally.
+void IncPlan(Modulo1& M, const std::string& conta, Currency valor, const std::string& lado,
+             int16_t mes);
+
+// Builds the parenthesised list of account codes: a non-empty value is added
+// (quoted unless `sem_aspas`) when not yet in the list; an empty value closes
+// the list in parentheses. The caller stores the result back into `lista`.
+std::string MontaLista(const Value& valor, std::string& lista, std::string& separador,
+                       int16_t sem_aspas);
+
+}  // namespace kz

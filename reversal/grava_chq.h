@@ -1,0 +1,14 @@
+#pragma once
+
+#include "common/currency.h"
+#include "data/run_context.h"
+
+namespace kz {
+
+// REQUIRES: the run's transaction is open; F.RsEpn and F.RsPag stand on the
+// commitment and payment row being reversed. A deadlock runs the failing
+// step again; any other error is recorded under "GravaChq", the run is rolled
+// back and ended (RunEnded).
+void GravaChq(frmProcesso& F, Currency Valor);
+
+}  // namespace kz

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+#include "data/run_context.h"
+
+namespace kz {
+
+// Posts the reversal of the cost of goods sold of the commitment: debit
+// CtaEstBai, credit CtaCtoVda, the sum of quantity × unit cost of its items.
+// Any error of its own is recorded under "LancaCMV", the run is rolled back
+// and ended (RunEnded).
+void LancaCMV(frmProcesso& F, int32_t CodEpn);
+
+}  // namespace kz

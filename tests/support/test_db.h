@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/value.h"
+#include "data/connection.h"
+
+namespace kz::test {
+
+// A fresh database made from sql/schema.sql in a temporary folder, removed
+// with the folder when the object goes. Embedded by default; through the
+// Firebird server on 127.0.0.1 when `server` is set.
+class TestDb {
+ public:
+  explicit TestDb(bool server = false);
+  ~TestDb();
+  TestDb(const TestDb&) = delete;
+  TestDb& operator=(const TestDb&) = delete;
+
+  const std::filesystem::path& Dir() const { return dir_; }
+  // The location the client opens: a path, or 127.0.0.1:path.
+  std::string Location() const;
+  // A connection text for the batch's data layer.
+  std::string ConnText() const;
+  const std::string& User() const { return user_; }
+  const std::string& Password() const { return password_; }
+
+  // A connection of the test's own, opened on first use.
+  Connection& Conn();
+  // Detaches the test's connection (an embedded file admits one process).
+  void Detach();
+
+  void Exec(const std::string& sql);
+  void ExecScript(const std::string& script);
+  // The first column of the first row; Null when there is no row.
+  Value Scalar(const std::string& sql);
+  int64_t Count(const std::string& sql);
+  // Every row, each column as its display text ("<null>" for Null).
+  std::vector<std::vector<std::string>> Rows(const std::string& sql);
+
+ private:
+  bool server_;
+  std::filesystem::path dir_;
+  std::filesystem::path file_;
+  std::string user_ = "SYSDBA";
+  std::string password_;
+  Connection conn_;
+};
+
+// The SYSDBA password of the local server (/etc/firebird/3.0/SYSDBA.password).
+std::string ServerPassword();
+// Whether a Firebird server answers on 127.0.0.1:3050.
+bool ServerAvailable();
+
+// A minimal ledger and parameters set-up most tests share: company 1 with
+// NOLANCA 100, a chart of accounts 1, 1.1, 1.1.01, 3, 3.1, 3.1.02 and the
+// same codes for company 2, and one parameters row.
+void SeedBasics(TestDb& db);
+
+}  // namespace kz::test
