@@ -1,0 +1,146 @@
+#include "app/settings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+
+#include "app/decifra.h"
+#include "common/runtime_error.h"
+#include "common/text_routines.h"
+#include "common/value.h"
+
+namespace kz {
+
+namespace {
+
+constexpr const char* kDefaultFile = "default.txt";
+constexpr const char* kRunFile = "Tarvelinko.txt";
+constexpr const char* kFieldSeparator = "|";
+
+bool IsBlank(char ch) { return ch == ' ' || ch == '\t'; }
+bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// A double rounded half to even into a 32-bit whole number; 6 outside it.
+int32_t RoundToLong(double value) {
+  const double rounded = std::nearbyint(value);  // the default mode rounds half to even
+  if (!(rounded >= std::numeric_limits<int32_t>::min() &&
+        rounded <= std::numeric_limits<int32_t>::max())) {
+    Raise(err::kOverflow);
+  }
+  return static_cast<int32_t>(rounded);
+}
+
+}  // namespace
+
+std::filesystem::path SettingsDirectory() {
+  const char* dir = std::getenv("KZ_QUBO_DIR");
+  if (dir != nullptr && *dir != '\0') return std::filesystem::path(dir);
+  return std::filesystem::path("/etc/kz-qubo/");
+}
+
+std::vector<std::string> ReadLines(const std::filesystem::path& file, int count) {
+  std::error_code ec;
+  // A folder opens as a stream on this platform but cannot be read as a file.
+  if (std::filesystem::is_directory(file, ec)) {
+    Raise(err::kFileNotFound, "File not found: " + file.string());
+  }
+  std::ifstream in(file, std::ios::binary);
+  if (!in) Raise(err::kFileNotFound, "File not found: " + file.string());
+
+  std::vector<std::string> lines;
+  std::string line;
+  while (static_cast<int>(lines.size()) < count) {
+    // A last line without a line end still counts; an empty rest does not.
+    if (!std::getline(in, line)) {
+      if (in.bad()) Raise(err::kFileNotFound, "File not found: " + file.string());
+      Raise(err::kInputPastEnd, "Input past end of file: " + file.string());
+    }
+    // Only a CR that belongs to a CR LF is part of the line end.
+    if (!line.empty() && line.back() == '\r' && !in.eof()) line.pop_back();
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+DefaultSettings ReadDefault(const std::filesystem::path& dir) {
+  // Line 1 is not ours to read: it is taken and dropped.
+  std::vector<std::string> lines = ReadLines(dir / kDefaultFile, 4);
+  return DefaultSettings{std::move(lines[1]), Decifra(lines[2]), Decifra(lines[3])};
+}
+
+std::string ReadRunLine(const std::filesystem::path& dir) {
+  return std::move(ReadLines(dir / kRunFile, 1).front());
+}
+
+RunSettings ConvertRunLine(const std::string& linha) {
+  const Value texto(linha);
+  RunSettings run;
+
+  const std::optional<DateTime> data = DateTime::ParseDayFirst(Campo(texto, kFieldSeparator, 1));
+  if (!data) Raise(err::kTypeMismatch);
+  run.DataCanc = *data;
+
+  // Any text reads as a number here (empty text as 0); only the range can fail.
+  Value marca(Campo(texto, kFieldSeparator, 2));
+  run.StaEpnCanc = RoundToLong(ValorNumerico(marca));
+
+  run.EpnDe = TextToLong(Campo(texto, kFieldSeparator, 3));
+  run.EpnAte = TextToLong(Campo(texto, kFieldSeparator, 4));
+  run.CodUsuario = TextToLong(Campo(texto, kFieldSeparator, 5));
+  return run;
+}
+
+int32_t TextToLong(const std::string& text) {
+  // [sign] digits [',' digits], blanks around. The decimal mark is the comma of
+  // the fixed locale. A point is refused: there it groups thousands, so
+  // "1.000" could mean 1 or 1000, and a settings field has no use for either.
+  std::string_view t = TrimBlanks(text);
+  bool negative = false;
+  if (!t.empty() && (t.front() == '+' || t.front() == '-')) {
+    negative = t.front() == '-';
+    t.remove_prefix(1);
+  }
+  const size_t comma = t.find(',');
+  const std::string_view whole = t.substr(0, comma);
+  const std::string_view fraction =
+      comma == std::string_view::npos ? std::string_view() : t.substr(comma + 1);
+  const auto all_digits = [](std::string_view s) {
+    for (char ch : s) {
+      if (!IsDigit(ch)) return false;
+    }
+    return true;
+  };
+  if (whole.empty() && fraction.empty()) Raise(err::kTypeMismatch);
+  if (!all_digits(whole) || !all_digits(fraction)) Raise(err::kTypeMismatch);
+
+  // The magnitude saturates just past the 32-bit range, so long texts cannot
+  // wrap around.
+  constexpr int64_t kBeyond = int64_t{1} << 32;
+  int64_t magnitude = 0;
+  for (char ch : whole) magnitude = std::min(magnitude * 10 + (ch - '0'), kBeyond);
+
+  // Round the fraction half to even, exactly on its digits.
+  if (!fraction.empty()) {
+    const char first = fraction.front();
+    const bool above_half = first > '5' || (first == '5' && fraction.find_first_not_of('0', 1) !=
+                                                                std::string_view::npos);
+    const bool half = first == '5' && !above_half;
+    if (above_half || (half && magnitude % 2 == 1)) magnitude = std::min(magnitude + 1, kBeyond);
+  }
+
+  const int64_t value = negative ? -magnitude : magnitude;
+  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
+    Raise(err::kOverflow);
+  }
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace kz
