@@ -41,9 +41,7 @@ class Progresso {
     if (escreveu_) std::fputs("\r\n", stderr);
   }
 
-  double Segundos() const {
-    return std::chrono::duration<double>(Clock::now() - inicio_).count();
-  }
+  double Segundos() const { return std::chrono::duration<double>(Clock::now() - inicio_).count(); }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -52,6 +50,22 @@ class Progresso {
   Clock::time_point inicio_;
   Clock::time_point ultimo_;
 };
+
+// Locks the commitments of the run's status before anything is read. A second
+// run of the same status (an overlapping schedule) waits here for the first;
+// once that one has committed, the lock meets the conflict, runs again, finds
+// nothing of the status and the second run is refused instead of posting every
+// reversal a second time.
+void TravaSelecao(frmProcesso& F) {
+  Modulo1& M = F.M;
+  M.Sql = PreparaSql("SELECT CodEpn FROM TB_VDA_CADEPN WHERE STAEPN=? WITH LOCK",
+                     {Value(F.StaEpnCanc)});
+  RepeteEmDeadlock([&] {
+    RecordSet trava;
+    trava.Open(M.Sql, M.Conexao, adOpenForwardOnly);
+    while (!trava.Eof()) trava.MoveNext();
+  });
+}
 
 }  // namespace
 
@@ -67,8 +81,8 @@ FimDoLote Processa(frmProcesso& F) {
   }
 
   Progresso progresso;
-  std::vector<int32_t> cancelados;        // reported once the commit has succeeded
-  std::optional<Value> atual;             // the commitment being cancelled, if any
+  std::vector<int32_t> cancelados;  // reported once the commit has succeeded
+  std::optional<Value> atual;       // the commitment being cancelled, if any
   // On a failure the report says which commitment was being cancelled (the
   // code columns stay blank when none was) and claims nothing that was undone.
   auto linha_de_erro = [&] {
@@ -81,6 +95,7 @@ FimDoLote Processa(frmProcesso& F) {
   };
   try {
     M.Conexao.BeginTrans();
+    TravaSelecao(F);
     M.Sql = PreparaSql("SELECT * FROM TB_VDA_CADEPN WHERE STAEPN=?", {Value(F.StaEpnCanc)});
     FechaRs(F.RsEpn);
     F.RsEpn.Open(M.Sql, M.Conexao, adOpenKeyset);
@@ -133,7 +148,8 @@ FimDoLote Processa(frmProcesso& F) {
 
   progresso.Termina();
   for (const int32_t codigo : cancelados) relatorio.Linha(Value(codigo), "Cancelado !");
-  std::fprintf(stderr, "Cancelamento de Empenhos: %zu empenhos cancelados em %.1f s; relatorio: %s\n",
+  std::fprintf(stderr,
+               "Cancelamento de Empenhos: %zu empenhos cancelados em %.1f s; relatorio: %s\n",
                cancelados.size(), progresso.Segundos(),
                (std::filesystem::current_path() / kArquivoRelatorio).string().c_str());
   return FimDoLote::Confirmado;

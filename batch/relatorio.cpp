@@ -34,9 +34,7 @@ void Relatorio::Linha(const Value& codigo, const std::string& resultado) {
   Escreve(Formata(codigo, resultado));
 }
 
-void Relatorio::LinhaSemCodigo(const std::string& resultado) {
-  Escreve(AteColuna("") + resultado);
-}
+void Relatorio::LinhaSemCodigo(const std::string& resultado) { Escreve(AteColuna("") + resultado); }
 
 void Relatorio::Escreve(const std::string& texto) {
   out_ << texto << "\r\n";

@@ -8,6 +8,7 @@
 #include "data/connection_text.h"
 #include "data/fb_session.h"
 #include "data/record_set.h"
+#include "data/sql_trace.h"
 
 using namespace Firebird;
 
@@ -167,6 +168,7 @@ void Connection::Close() {
 
 void Connection::Execute(const std::string& sql) {
   FbSession& s = Session();
+  TraceSql(SqlKind::kCommand, sql);
   ITransaction* tra = s.Current();
   const bool own_short = tra == nullptr;
   if (own_short) tra = s.Start(false);
@@ -182,6 +184,7 @@ void Connection::Execute(const std::string& sql) {
 
 void Connection::Execute(const std::string& sql, int64_t& records_affected) {
   FbSession& s = Session();
+  TraceSql(SqlKind::kCount, sql);
   ITransaction* tra = s.Current();
   const bool own_short = tra == nullptr;
   if (own_short) tra = s.Start(false);

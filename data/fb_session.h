@@ -41,12 +41,12 @@ RuntimeError ToRuntimeError(const Firebird::FbException& e, const std::string& s
 
 struct FbSession {
   Firebird::IAttachment* att = nullptr;
-  Firebird::ITransaction* run_tra = nullptr;         // BeginTrans .. Commit/Rollback
-  std::vector<Firebird::ITransaction*> own;          // Connection::OwnTransaction stack
-  std::vector<FbCursor*> cursors;                    // open cursors on this attachment
-  std::string password;                              // masked out of every error text
-  std::vector<unsigned char> tpb_write;              // read committed, rec version, wait
-  std::vector<unsigned char> tpb_read;               // the same, read only
+  Firebird::ITransaction* run_tra = nullptr;  // BeginTrans .. Commit/Rollback
+  std::vector<Firebird::ITransaction*> own;   // Connection::OwnTransaction stack
+  std::vector<FbCursor*> cursors;             // open cursors on this attachment
+  std::string password;                       // masked out of every error text
+  std::vector<unsigned char> tpb_write;       // read committed, rec version, wait
+  std::vector<unsigned char> tpb_read;        // the same, read only
 
   // The transaction statements run in now: the innermost own transaction,
   // else the run's, else none.

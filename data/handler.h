@@ -18,13 +18,12 @@ struct RunEnded {};
 bool IsDeadlock(const RuntimeError& e);
 bool IsUniqueKey(const RuntimeError& e);
 
-// One retryable step: sets PontoRetorno to `passo` and runs `step`; on a
-// "deadlock" it sets the marker again and runs the same step again,
-// immediately and without limit. Any other error goes to the caller.
+// Runs `step` again, immediately and without limit, for as long as it fails
+// with a "deadlock" (a lock conflict: the other transaction has finished, so
+// the step now sees its work). Any other error goes to the caller.
 template <class Step>
-void Passo(Modulo1& M, int16_t passo, Step&& step) {
+void RepeteEmDeadlock(Step&& step) {
   for (;;) {
-    M.PontoRetorno = passo;
     try {
       step();
       return;
@@ -32,6 +31,15 @@ void Passo(Modulo1& M, int16_t passo, Step&& step) {
       if (!IsDeadlock(e)) throw;
     }
   }
+}
+
+// One retryable step of a routine: PontoRetorno names it while it runs.
+template <class Step>
+void Passo(Modulo1& M, int16_t passo, Step&& step) {
+  RepeteEmDeadlock([&] {
+    M.PontoRetorno = passo;
+    step();
+  });
 }
 
 // Rolls the run's transaction back and ends the run (throws RunEnded).

@@ -8,6 +8,7 @@
 
 #include "data/connection.h"
 #include "data/fb_session.h"
+#include "data/sql_trace.h"
 #include "data/value_codec.h"
 
 using namespace Firebird;
@@ -42,7 +43,8 @@ std::string Upper(std::string_view s) {
 std::string TableOf(const std::string& source) {
   const std::string up = Upper(source);
   const auto at = up.find("FROM");
-  if (at == std::string::npos) Raise(3001, "Arguments are of the wrong type: no table in " + source);
+  if (at == std::string::npos)
+    Raise(3001, "Arguments are of the wrong type: no table in " + source);
   size_t b = at + 4;
   while (b < source.size() && std::isspace(static_cast<unsigned char>(source[b]))) ++b;
   size_t e = b;
@@ -106,8 +108,8 @@ RecordSet::RecordSet() : c_(std::make_unique<FbCursor>()) {}
 
 RecordSet::~RecordSet() { CloseCursor(c_.get()); }
 
-void RecordSet::Open(const std::string& source, Connection& conexao, int cursor_type,
-                     int lock_type, int /*options*/) {
+void RecordSet::Open(const std::string& source, Connection& conexao, int cursor_type, int lock_type,
+                     int /*options*/) {
   if (c_->open) Raise(3705, "Operation is not allowed when the object is open.");
   FbSession& s = conexao.Session();
   FbCursor& c = *c_;
@@ -120,6 +122,7 @@ void RecordSet::Open(const std::string& source, Connection& conexao, int cursor_
       c.tra = s.Start(true);
       c.owns_tra = true;
     }
+    TraceSql(SqlKind::kCursor, source);
     FbStatus st;
     try {
       c.rs = s.att->openCursor(&st, c.tra, 0, source.c_str(), SQL_DIALECT_V6, nullptr, nullptr,
@@ -173,9 +176,10 @@ Value RecordSet::Fields(std::string_view name) const {
   const std::string up = Upper(name);
   const auto it = std::find(c.names.begin(), c.names.end(), up);
   if (it == c.names.end()) {
-    Raise(err::kItemNotFound, "Item cannot be found in the collection corresponding to the "
-                              "requested name or ordinal: " +
-                                  std::string(name));
+    Raise(err::kItemNotFound,
+          "Item cannot be found in the collection corresponding to the "
+          "requested name or ordinal: " +
+              std::string(name));
   }
   return FieldAt(static_cast<int>(it - c.names.begin()));
 }
@@ -217,6 +221,7 @@ void RecordSet::Update() {
     marks += marks.empty() ? "?" : ",?";
   }
   const std::string sql = "INSERT INTO " + c.table + " (" + cols + ") VALUES (" + marks + ")";
+  TraceSql(SqlKind::kInsert, sql);
   ITransaction* tra = s.Current();
   const bool own_short = tra == nullptr;
   if (own_short) tra = s.Start(false);

@@ -29,7 +29,8 @@ void Store(unsigned char* p, T v) {
 
 Value Scaled(int64_t unscaled, int scale) {
   if (scale == 0) {
-    if (unscaled >= INT32_MIN && unscaled <= INT32_MAX) return Value(static_cast<int32_t>(unscaled));
+    if (unscaled >= INT32_MIN && unscaled <= INT32_MAX)
+      return Value(static_cast<int32_t>(unscaled));
     return Value::ExactDouble(unscaled, 0);
   }
   const int places = -scale;
@@ -48,7 +49,7 @@ DateTime FromIsc(ISC_DATE d, ISC_TIME t) {
   IUtil* u = FbApi::Get().util;
   u->decodeDate(d, &y, &m, &day);
   u->decodeTime(t, &h, &mi, &s, &frac);
-  return DateTime{static_cast<int>(y), static_cast<int>(m), static_cast<int>(day),
+  return DateTime{static_cast<int>(y), static_cast<int>(m),  static_cast<int>(day),
                   static_cast<int>(h), static_cast<int>(mi), static_cast<int>(s)};
 }
 
@@ -75,8 +76,9 @@ int64_t ToScaledInteger(const Value& v, int places) {
 }
 
 [[noreturn]] void Truncation() {
-  Raise(-802, "arithmetic exception, numeric overflow, or string truncation\n-string right "
-              "truncation");
+  Raise(-802,
+        "arithmetic exception, numeric overflow, or string truncation\n-string right "
+        "truncation");
 }
 
 }  // namespace

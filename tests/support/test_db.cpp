@@ -1,8 +1,8 @@
 #include "tests/support/test_db.h"
 
-#include <sys/socket.h>
-#include <netinet/in.h>
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -73,8 +73,7 @@ TestDb::TestDb(bool server) : server_(server) {
     att->detach(&st);
   } catch (const FbException& e) {
     if (att) att->release();
-    throw std::runtime_error("creating the test database: " +
-                             ToRuntimeError(e, "").Description());
+    throw std::runtime_error("creating the test database: " + ToRuntimeError(e, "").Description());
   }
 }
 
@@ -142,8 +141,8 @@ INSERT INTO TB_CTG_NUMLAN (CODEMP, NOLANCA) VALUES (1, 100);
 INSERT INTO TB_CTG_NUMLAN (CODEMP, NOLANCA) VALUES (2, 500);
 )");
   for (int emp : {1, 2}) {
-    for (const char* code : {"1", "1.1", "1.1.01", "1.1.03", "3", "3.1", "3.1.02", "4", "4.1",
-                             "4.1.01"}) {
+    for (const char* code :
+         {"1", "1.1", "1.1.01", "1.1.03", "3", "3.1", "3.1.02", "4", "4.1", "4.1.01"}) {
       db.Exec("INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON) VALUES (" + std::to_string(emp) + ", '" +
               code + "')");
     }

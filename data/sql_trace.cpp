@@ -1,0 +1,63 @@
+#include "data/sql_trace.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace kz::sql_trace_detail {
+namespace {
+
+// The open trace file, closed (and so flushed) when the process exits
+// normally. A file that cannot be opened turns capture off.
+class TraceFile {
+ public:
+  TraceFile() {
+    const char* path = std::getenv("KZ_SQL_TRACE");
+    if (!path || !*path) return;
+    f_ = std::fopen(path, "ab");
+    if (f_) std::setvbuf(f_, nullptr, _IOFBF, 1 << 20);
+  }
+  ~TraceFile() {
+    if (f_) std::fclose(f_);
+  }
+  TraceFile(const TraceFile&) = delete;
+  TraceFile& operator=(const TraceFile&) = delete;
+  std::FILE* get() const { return f_; }
+
+ private:
+  std::FILE* f_ = nullptr;
+};
+
+TraceFile& File() {
+  static TraceFile file;
+  return file;
+}
+
+const char* KindName(SqlKind kind) {
+  switch (kind) {
+    case SqlKind::kCommand:
+      return "command";
+    case SqlKind::kCount:
+      return "count";
+    case SqlKind::kCursor:
+      return "cursor";
+    case SqlKind::kInsert:
+      return "insert";
+  }
+  return "command";
+}
+
+}  // namespace
+
+bool Enabled() {
+  static const bool on = File().get() != nullptr;
+  return on;
+}
+
+void Write(SqlKind kind, std::string_view sql) {
+  std::FILE* f = File().get();
+  std::fprintf(f, "%s %zu\n", KindName(kind), sql.size());
+  std::fwrite(sql.data(), 1, sql.size(), f);
+  std::fputc('\n', f);
+}
+
+}  // namespace kz::sql_trace_detail
