@@ -27,12 +27,12 @@ struct DateTime {
 
   bool HasTime() const { return hour != 0 || minute != 0 || second != 0; }
 
-  std::string DdMmYyyy() const;         // 05/01/2017
-  std::string MmDdYyyyHhMmSs() const;   // 01/05/2017 14:03:09
-  std::string DdMmYyyyHhMmSs() const;   // 05/01/2017 14:03:09
-  std::string DdMmYyyyDashed() const;   // 05-01-2017
-  std::string MmYyyyDashed() const;     // 01-2017
-  std::string SqlLiteral() const;       // '01/05/2017'
+  std::string DdMmYyyy() const;        // 05/01/2017
+  std::string MmDdYyyyHhMmSs() const;  // 01/05/2017 14:03:09
+  std::string DdMmYyyyHhMmSs() const;  // 05/01/2017 14:03:09
+  std::string DdMmYyyyDashed() const;  // 05-01-2017
+  std::string MmYyyyDashed() const;    // 01-2017
+  std::string SqlLiteral() const;      // '01/05/2017'
   // Display text: dd/mm/yyyy, followed by " hh:mm:ss" when a time is held.
   std::string Display() const;
 

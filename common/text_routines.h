@@ -13,11 +13,12 @@ namespace kz {
 std::string Campo(const Value& texto, std::string_view separador, int16_t n);
 
 // Reads a number written loosely as text ("1.234,56-", "R$ 10,50", "20-30").
-// Null gives 0. `texto` is left as the routine left it (dashes removed).
+// Null gives 0. `texto` is left as the routine left it: dashes removed and,
+// when the digits had to be picked out, the cleaned text ("1234.56").
 double ValorNumerico(Value& texto);
 
 // Replaces every occurrence of the character `procura` by `troca`; the result
-// is also left in `texto`.
+// is also left in `texto`. A `troca` holding `procura` raises 5.
 std::string Substitui(Value& texto, std::string_view procura, std::string_view troca);
 
 // The value's text between single quotes; an embedded quote is doubled, so

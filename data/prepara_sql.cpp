@@ -1,0 +1,124 @@
+#include "data/prepara_sql.h"
+
+#include <optional>
+#include <string>
+
+#include "common/date_time.h"
+#include "common/runtime_error.h"
+#include "common/text_routines.h"
+
+namespace kz {
+namespace {
+
+// Only the rest of the statement up to this many characters after a marker is
+// kept when the marker is replaced.
+constexpr size_t kTailLimit = 5000;
+// The marker position is 16-bit. The value index is too, but cannot overflow:
+// after the first marker at most 5000 characters remain, so a statement has at
+// most 5001 markers.
+constexpr size_t kMaxPosition = 32767;
+
+// Tested in this order; "#" is one digit. "##/##/##" is deliberately absent,
+// so 10/10/10 stays a quoted text.
+constexpr std::string_view kDatePatterns[] = {"##/##/####", "#/#/####", "##/#/####", "#/##/####",
+                                              "#/#/##",     "##/#/##",  "#/##/##"};
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool MatchesWhole(std::string_view text, std::string_view pattern) {
+  if (text.size() != pattern.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (pattern[i] == '#' ? !IsDigit(text[i]) : text[i] != pattern[i]) return false;
+  }
+  return true;
+}
+
+bool IsDatePattern(std::string_view text) {
+  for (std::string_view p : kDatePatterns) {
+    if (MatchesWhole(text, p)) return true;
+  }
+  return false;
+}
+
+// Blanks, an optional sign, digits, one comma, digits, blanks: "-12,5".
+// Such a text always holds a digit, a comma and a digit in a row.
+bool IsCommaDecimal(std::string_view s) {
+  size_t i = 0;
+  auto skip_blanks = [&] {
+    while (i < s.size() && s[i] == ' ') ++i;
+  };
+  auto digits = [&] {
+    size_t start = i;
+    while (i < s.size() && IsDigit(s[i])) ++i;
+    return i > start;
+  };
+  skip_blanks();
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+  skip_blanks();
+  if (!digits() || i >= s.size() || s[i] != ',') return false;
+  ++i;
+  if (!digits()) return false;
+  skip_blanks();
+  return i == s.size();
+}
+
+bool IsNullWord(std::string_view s) {
+  static constexpr std::string_view kNull = "NULL";
+  if (s.size() != kNull.size()) return false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    char upper = s[i] >= 'a' && s[i] <= 'z' ? static_cast<char>(s[i] - 'a' + 'A') : s[i];
+    if (upper != kNull[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string RenderValue(const Value& v) {
+  if (v.IsNull()) return "Null";
+  const std::string display = v.DisplayText();
+
+  // A date written day first goes out as 'mm/dd/yyyy'. A text that has the
+  // shape of a date but is none (31/02/2017, 99/99/9999) is not guessed at: it
+  // falls through and goes out quoted as written, for the server to judge.
+  if (IsDatePattern(display)) {
+    if (std::optional<DateTime> dt = DateTime::ParseDayFirst(display)) return dt->SqlLiteral();
+  }
+
+  if (IsNullWord(display)) return "Null";
+
+  // A comma-decimal number is written with a point, unquoted, whatever its
+  // type. A Double so large or small that its text carries an exponent
+  // ("1,5E+20") gets the same treatment, so that it stays one SQL number.
+  if (IsCommaDecimal(display) ||
+      (v.GetType() == Value::Type::Double && display.find('E') != std::string::npos)) {
+    return PontoDecimal(v);
+  }
+  return v.GetType() == Value::Type::Text ? Aspas(v) : display;
+}
+
+std::string PreparaSql(std::string_view modelo, std::span<const Value> valores) {
+  std::string text(modelo);
+  size_t from = 0;
+  size_t index = 0;
+  for (;;) {
+    size_t marker = text.find('?', from);
+    if (marker == std::string::npos) return text;
+    if (marker + 1 > kMaxPosition) Raise(err::kOverflow);
+    if (index >= valores.size()) Raise(err::kSubscriptOutOfRange);
+    std::string rendering = RenderValue(valores[index]);
+    std::string next = text.substr(0, marker);
+    next += rendering;
+    next.append(text, marker + 1, kTailLimit);
+    text = std::move(next);
+    // The search resumes after the rendering: a "?" inside a value is no marker.
+    from = marker + rendering.size();
+    ++index;
+  }
+}
+
+std::string PreparaSql(std::string_view modelo, std::initializer_list<Value> valores) {
+  return PreparaSql(modelo, std::span<const Value>(valores.begin(), valores.size()));
+}
+
+}  // namespace kz

@@ -1,0 +1,99 @@
+#include "data/prepara_sql.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/unit/outcome.h"
+
+namespace kz {
+namespace {
+
+TEST(PreparaSqlTest, RenderingRules) {
+  struct Case {
+    Value v;
+    const char* rendered;
+  } cases[] = {
+      // Date rule: the seven day-first shapes go out month first.
+      {"1/2/2017", "'02/01/2017'"},
+      {"25/12/2017", "'12/25/2017'"},
+      {"05/1/2017", "'01/05/2017'"},
+      {"5/12/2017", "'12/05/2017'"},
+      {"5/1/17", "'01/05/2017'"},
+      {"25/1/29", "'01/25/2029'"},
+      {"5/12/30", "'12/05/1930'"},
+      {DateTime::Date(2017, 12, 25), "'12/25/2017'"},
+      {"10/10/10", "'10/10/10'"},      // ##/##/## is no date shape
+      {"31/02/2017", "'31/02/2017'"},  // a date shape but no date: kept as text
+      {"2017-12-25", "'2017-12-25'"},
+      {DateTime{2017, 12, 25, 10, 0, 0}, "25/12/2017 10:00:00"},  // with a time: no shape
+      // Null rule.
+      {Value::Null(), "Null"},
+      {"null", "Null"},
+      {"Null", "Null"},
+      {"NULL", "Null"},
+      // General rule.
+      {Value(), ""},
+      {"", "''"},
+      {"ABC", "'ABC'"},
+      {"O'Brien", "'O''Brien'"},
+      {int16_t{5}, "5"},
+      {int32_t{-7}, "-7"},
+      {Currency::Parse("150"), "150"},
+      {Currency::Parse("-12,5"), "-12.5"},
+      {0.25, "0.25"},
+      {1.5e20, "1.5E+20"},
+      {"12,50", "12.50"},
+      {" -12,5 ", " -12.5 "},
+      {"1.234,56", "'1.234,56'"},  // thousands points: not a plain comma-decimal
+      {"12,5x", "'12,5x'"},
+      {"1,2,3", "'1,2,3'"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RenderValue(c.v), c.rendered) << c.rendered;
+  }
+}
+
+TEST(PreparaSqlTest, Templates) {
+  struct Case {
+    const char* modelo;
+    std::vector<Value> valores;
+    const char* sql;
+  } cases[] = {
+      {"SELECT 1 FROM RDB$DATABASE", {int32_t{1}, "x"}, "SELECT 1 FROM RDB$DATABASE"},
+      {" UPDATE TB_VDA_VENPRO SET MES? = MES? - (?) ",
+       {int16_t{5}, int16_t{5}, int16_t{3}},
+       " UPDATE TB_VDA_VENPRO SET MES5 = MES5 - (3) "},
+      {"UPDATE T SET DEB=DEB+(?) WHERE C=?",
+       {Currency::Parse("-12,5"), int32_t{4}},
+       "UPDATE T SET DEB=DEB+(-12.5) WHERE C=4"},
+      {"WHERE CodEmp=? AND X=1", {Value()}, "WHERE CodEmp= AND X=1"},
+      {"A=? AND B=?", {"x?y", int32_t{2}}, "A='x?y' AND B=2"},
+      {"??", {Value(), int32_t{3}}, "3"},
+      {"N=?", {"O'Brien"}, "N='O''Brien'"},
+      {"D=? AND V=?", {"1/2/2017", Value::Null()}, "D='02/01/2017' AND V=Null"},
+      {"'?'", {int32_t{1}}, "'1'"},  // a marker inside a template literal is still a marker
+      {"X=?", {int32_t{1}, int32_t{2}}, "X=1"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PreparaSql(c.modelo, c.valores), c.sql) << c.modelo;
+  }
+  EXPECT_EQ(PreparaSql("C=? AND D=?", {int32_t{1}, "a"}), "C=1 AND D='a'");
+}
+
+TEST(PreparaSqlTest, LimitsAndFailures) {
+  // At most 5000 characters of the text after each marker survive.
+  EXPECT_EQ(PreparaSql("?" + std::string(6000, 'x'), {"v"}), "'v'" + std::string(5000, 'x'));
+
+  EXPECT_EQ(Outcome([] { return PreparaSql("A=? AND B=?", {int32_t{1}}); }), "#9");
+  EXPECT_EQ(Outcome([] { return PreparaSql("A=?", {}); }), "#9");
+
+  const std::string far = std::string(32766, ' ');
+  EXPECT_EQ(PreparaSql(far + "?", {int32_t{1}}), far + "1");
+  EXPECT_EQ(Outcome([&] { return PreparaSql(far + " ?", {int32_t{1}}); }), "#6");
+}
+
+}  // namespace
+}  // namespace kz
