@@ -1,0 +1,58 @@
+#include "ledger/inc_plan.h"
+
+#include "common/runtime_error.h"
+#include "common/text_routines.h"
+#include "data/grava_erro.h"
+#include "data/handler.h"
+#include "data/prepara_sql.h"
+
+namespace kz {
+
+std::string MontaLista(const Value& valor, std::string& lista, std::string& separador,
+                       int16_t sem_aspas) {
+  const std::string texto = valor.ToText();
+  if (texto.empty()) {
+    lista = "(" + lista + ")";
+    return lista;
+  }
+  if (separador.empty()) separador = ",";
+  const std::string elemento = sem_aspas ? texto : Aspas(valor);
+  if (lista.empty()) return elemento;
+  // A plain substring test: an element already anywhere in the list is not
+  // added again.
+  if (lista.find(elemento) != std::string::npos) return lista;
+  lista = lista + separador + elemento;
+  return lista;
+}
+
+void IncPlan(Modulo1& M, const std::string& conta, Currency valor, const std::string& lado,
+             int16_t mes) {
+  try {
+    if (conta.size() > 32767) Raise(err::kOverflow);  // the length is a 16-bit count
+    const auto tamanho = static_cast<int16_t>(conta.size());
+
+    // Every beginning of the code, longest first: the account and each account
+    // above it. Beginnings that are no account match no row.
+    std::string lista;
+    std::string separador;
+    for (int16_t i = tamanho; i >= 1; --i) {
+      lista = MontaLista(Value(conta.substr(0, i)), lista, separador, 0);
+    }
+    lista = MontaLista(Value(std::string()), lista, separador, 0);
+
+    const std::string coluna = "Sld" + lado + std::to_string(mes);
+    // A lock conflict on a total row waits for the other transaction and then
+    // runs the same update again.
+    Passo(M, 1, [&] {
+      M.Sql = std::string(" UPDATE TB_CTG_CADPLA") + " SET " + coluna + "=" + coluna + "+(?)" +
+              " WHERE CodEmp=? AND CodCon IN " + lista;
+      M.Sql = PreparaSql(M.Sql, {Value(valor), Value(M.EmpCtg)});
+      M.Conexao.Execute(M.Sql);
+    });
+  } catch (const RuntimeError& e) {
+    // The posting goes on as if the totals had been updated.
+    GravaErro(M, "IncPlan", e);
+  }
+}
+
+}  // namespace kz
