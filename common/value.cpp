@@ -125,6 +125,12 @@ int64_t RoundedWhole(const Value& v, int64_t lo, int64_t hi) {
 
 }  // namespace
 
+Value Value::Verbatim(std::string text) {
+  Value v(std::move(text));
+  v.verbatim_ = true;
+  return v;
+}
+
 Value Value::ExactDouble(int64_t unscaled, int scale) {
   Decimal d;
   d.negative = unscaled < 0;

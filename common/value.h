@@ -31,6 +31,11 @@ class Value {
   // A Double that came from an exact fixed-point database value
   // (unscaled × 10^-scale); conversion to Currency uses the exact digits.
   static Value ExactDouble(int64_t unscaled, int scale);
+  // A text taken as it is stored (a name, a code, a cheque number): rendered
+  // into SQL always as one quoted literal, never read as a date, a number or
+  // the word Null, so that what goes back into the database is what was read.
+  static Value Verbatim(std::string text);
+  bool IsVerbatim() const { return verbatim_; }
 
   Type GetType() const;
   bool IsNull() const { return std::holds_alternative<NullTag>(v_); }
@@ -66,6 +71,7 @@ class Value {
   std::variant<std::monostate, NullTag, int16_t, int32_t, kz::Currency, DoubleRep, DateTime,
                std::string>
       v_;
+  bool verbatim_ = false;
 };
 
 }  // namespace kz

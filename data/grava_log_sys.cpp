@@ -9,8 +9,11 @@ void GravaLogSys(Modulo1& M, const Value& usuario, const std::string& sistema,
   M.Sql = std::string(" INSERT INTO TB_GER_LOGSYS (UsuLog,SisLog,OpeLog,TabLog,DatLog,MaqLog) ") +
           " VALUES (?,?,?,?,?,?)";
   const std::string maquina = M.NomeMaquina.substr(0, 20);
-  M.Sql = PreparaSql(M.Sql, {usuario, Value(sistema), Value(operacao), Value(texto),
-                             Value(M.DataHoraSistema), Value(maquina)});
+  // The texts go in as written: a name or a cheque number in the log text
+  // must not be read as a date, a number or Null on the way.
+  M.Sql = PreparaSql(
+      M.Sql, {usuario, Value::Verbatim(sistema), Value::Verbatim(operacao), Value::Verbatim(texto),
+              Value::Verbatim(M.DataHoraSistema), Value::Verbatim(maquina)});
   M.Conexao.Execute(M.Sql);
 }
 

@@ -76,6 +76,7 @@ bool IsNullWord(std::string_view s) {
 
 std::string RenderValue(const Value& v) {
   if (v.IsNull()) return "Null";
+  if (v.IsVerbatim()) return Aspas(v);
   const std::string display = v.DisplayText();
 
   // A date written day first goes out as 'mm/dd/yyyy'. A text that has the

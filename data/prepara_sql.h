@@ -16,7 +16,8 @@ namespace kz {
 std::string PreparaSql(std::string_view modelo, std::span<const Value> valores);
 std::string PreparaSql(std::string_view modelo, std::initializer_list<Value> valores);
 
-// The rendering of one value as PreparaSql puts it in place of a marker.
+// The rendering of one value as PreparaSql puts it in place of a marker. A
+// verbatim text (Value::Verbatim) is always one quoted literal.
 std::string RenderValue(const Value& v);
 
 }  // namespace kz

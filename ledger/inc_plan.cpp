@@ -7,6 +7,15 @@
 #include "data/prepara_sql.h"
 
 namespace kz {
+namespace {
+
+bool ContemElemento(const std::string& lista, const std::string& elemento,
+                    const std::string& separador) {
+  const std::string cercado = separador + elemento + separador;
+  return (separador + lista + separador).find(cercado) != std::string::npos;
+}
+
+}  // namespace
 
 std::string MontaLista(const Value& valor, std::string& lista, std::string& separador,
                        int16_t sem_aspas) {
@@ -18,9 +27,13 @@ std::string MontaLista(const Value& valor, std::string& lista, std::string& sepa
   if (separador.empty()) separador = ",";
   const std::string elemento = sem_aspas ? texto : Aspas(valor);
   if (lista.empty()) return elemento;
-  // A plain substring test: an element already anywhere in the list is not
-  // added again.
-  if (lista.find(elemento) != std::string::npos) return lista;
+  // An element already in the list is not added again. A quoted element is
+  // looked for whole, between separators: with quotes doubled inside an
+  // element, a plain substring test would take 'O' for part of 'O''B' and
+  // skip the account above it. Unquoted elements keep the plain substring test.
+  const bool presente = sem_aspas ? lista.find(elemento) != std::string::npos
+                                  : ContemElemento(lista, elemento, separador);
+  if (presente) return lista;
   lista = lista + separador + elemento;
   return lista;
 }
@@ -43,10 +56,12 @@ void IncPlan(Modulo1& M, const std::string& conta, Currency valor, const std::st
     const std::string coluna = "Sld" + lado + std::to_string(mes);
     // A lock conflict on a total row waits for the other transaction and then
     // runs the same update again.
+    // The code list is joined after the two values are rendered: a "?"
+    // inside an account code is part of a literal, not a marker.
     Passo(M, 1, [&] {
       M.Sql = std::string(" UPDATE TB_CTG_CADPLA") + " SET " + coluna + "=" + coluna + "+(?)" +
-              " WHERE CodEmp=? AND CodCon IN " + lista;
-      M.Sql = PreparaSql(M.Sql, {Value(valor), Value(M.EmpCtg)});
+              " WHERE CodEmp=? AND CodCon IN ";
+      M.Sql = PreparaSql(M.Sql, {Value(valor), Value(M.EmpCtg)}) + lista;
       M.Conexao.Execute(M.Sql);
     });
   } catch (const RuntimeError& e) {

@@ -1,5 +1,7 @@
 #include "ledger/lan_ctg.h"
 
+#include <vector>
+
 #include "data/grava_erro.h"
 #include "data/grava_log_sys.h"
 #include "data/handler.h"
@@ -69,14 +71,30 @@ int32_t LanCtg(Modulo1& M, int32_t numero, const std::string& debito, const std:
     RecordSet rs;
     const std::string hora = DateTime::Now().MmDdYyyyHhMmSs();
     const auto mes = static_cast<int16_t>(data.month);
+    // The 15 values of either insert; the second is the company for the new
+    // entry's numbering sub-select, or the number itself on re-post. Accounts,
+    // document and history lines are stored as given (verbatim texts).
+    auto valores = [&](const Value& segundo) {
+      return std::vector<Value>{Value(M.EmpCtg),
+                                segundo,
+                                Value::Verbatim(debito),
+                                Value::Verbatim(credito),
+                                Value(data),
+                                Value(mes),
+                                Value(valor),
+                                Value::Verbatim(documento),
+                                Value(numero),
+                                Value::Verbatim(historico1),
+                                Value::Verbatim(historico2),
+                                Value::Verbatim(historico3),
+                                Value::Verbatim(historico4),
+                                Value::Verbatim(hora),
+                                Value(M.CodUsuario)};
+    };
 
     if (numero < 0) {
       M.Sql = std::string(kInsereCabeca) + kInsereColunas + kValoresNovo;
-      M.Sql =
-          PreparaSql(M.Sql, {Value(M.EmpCtg), Value(M.EmpCtg), Value(debito), Value(credito),
-                             Value(data), Value(mes), Value(valor), Value(documento), Value(numero),
-                             Value(historico1), Value(historico2), Value(historico3),
-                             Value(historico4), Value(hora), Value(M.CodUsuario)});
+      M.Sql = PreparaSql(M.Sql, valores(Value(M.EmpCtg)));
       InsereNovo(M);
       IncPlan(M, debito, valor, "D", mes);
       IncPlan(M, credito, valor, "C", mes);
@@ -104,11 +122,7 @@ int32_t LanCtg(Modulo1& M, int32_t numero, const std::string& debito, const std:
                                  {Value(lancamento), Value(M.EmpCtg)}));
 
     M.Sql = std::string(kInsereCabeca) + kInsereColunas + kValoresRelancamento;
-    M.Sql =
-        PreparaSql(M.Sql, {Value(M.EmpCtg), Value(lancamento), Value(debito), Value(credito),
-                           Value(data), Value(mes), Value(valor), Value(documento),
-                           Value(lancamento), Value(historico1), Value(historico2),
-                           Value(historico3), Value(historico4), Value(hora), Value(M.CodUsuario)});
+    M.Sql = PreparaSql(M.Sql, valores(Value(lancamento)));
     Passo(M, kPassoRelancamento, [&] { M.Conexao.Execute(M.Sql); });
     IncPlan(M, debito, valor, "D", mes);
     IncPlan(M, credito, valor, "C", mes);

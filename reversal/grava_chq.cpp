@@ -20,8 +20,9 @@ void GravaChq(frmProcesso& F, Currency /*Valor*/) {
 
     // The cheque was registered with the commitment code in the account
     // column, so the code is compared as quoted text.
-    const std::vector<Value> chaves = {F.CliEpn, Value(cheque), Value(banco), Value(agencia),
-                                       Value(std::to_string(F.CodEpn))};
+    const std::vector<Value> chaves = {F.CliEpn, Value::Verbatim(cheque), Value::Verbatim(banco),
+                                       Value::Verbatim(agencia),
+                                       Value::Verbatim(std::to_string(F.CodEpn))};
 
     M.Sql = std::string("DELETE FROM TB_REC_CADDUP ") +
             "WHERE CLIDUP=? AND CODDUP=? AND BCODUP=? AND AGCDUP=? AND CONDUP=?";

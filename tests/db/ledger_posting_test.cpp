@@ -229,6 +229,9 @@ TEST(LedgerList, AddsQuotedElementsOnceAndClosesOnAnEmptyValue) {
       {Value("1.1"), "'1.1.01','1.1'", ",", 0, "'1.1.01','1.1'", "'1.1.01','1.1'"},
       {Value("1.1"), "1.1.01", ";", 1, "1.1.01", "1.1.01"},  // found as a plain substring
       {Value("2"), "1", " | ", 1, "1 | 2", "1 | 2"},
+      // A quote inside a code: 'O' is not part of 'O''B', the account above
+      // is listed too.
+      {Value("O"), "'O''B','O'''", "", 0, "'O''B','O''','O'", "'O''B','O''','O'"},
       {Value(""), "'5'", "", 0, "('5')", "('5')"},
   };
   for (Case& c : cases) {

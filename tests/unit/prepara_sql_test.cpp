@@ -34,6 +34,11 @@ TEST(PreparaSqlTest, RenderingRules) {
       {"null", "Null"},
       {"Null", "Null"},
       {"NULL", "Null"},
+      // Texts as stored are one literal whatever they look like.
+      {Value::Verbatim("1/2/2017"), "'1/2/2017'"},
+      {Value::Verbatim("Null"), "'Null'"},
+      {Value::Verbatim("12,50"), "'12,50'"},
+      {Value::Verbatim("O'Brien?"), "'O''Brien?'"},
       // General rule.
       {Value(), ""},
       {"", "''"},
