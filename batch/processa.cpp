@@ -51,20 +51,34 @@ class Progresso {
   Clock::time_point ultimo_;
 };
 
-// Locks the commitments of the run's status before anything is read. A second
-// run of the same status (an overlapping schedule) waits here for the first;
-// once that one has committed, the lock meets the conflict, runs again, finds
-// nothing of the status and the second run is refused instead of posting every
-// reversal a second time.
-void TravaSelecao(frmProcesso& F) {
-  Modulo1& M = F.M;
-  M.Sql = PreparaSql("SELECT CodEpn FROM TB_VDA_CADEPN WHERE STAEPN=? WITH LOCK",
-                     {Value(F.StaEpnCanc)});
+// Runs a SELECT ... WITH LOCK to its end, so that every row it names is
+// locked for the rest of the run; after a lock conflict it runs again.
+void Trava(Modulo1& M, const std::string& sql) {
+  M.Sql = sql;
   RepeteEmDeadlock([&] {
     RecordSet trava;
     trava.Open(M.Sql, M.Conexao, adOpenForwardOnly);
     while (!trava.Eof()) trava.MoveNext();
   });
+}
+
+// Takes the run's locks before anything is read or written:
+// - the commitments of the run's status: a second run of the same status (an
+//   overlapping schedule) waits here for the first; once that one has
+//   committed, the lock meets the conflict, runs again, finds nothing of the
+//   status and the second run is refused instead of posting every reversal a
+//   second time;
+// - the company's ledger numbering row, which the first new entry would lock
+//   anyway until the commit: a run of another status waits here holding only
+//   its own commitments, instead of taking statistics or balance rows first
+//   and then waiting for the numbering row while the other run waits for
+//   those rows (a deadlock that the unlimited retries would repeat forever).
+void TravaExecucao(frmProcesso& F) {
+  Modulo1& M = F.M;
+  Trava(M, PreparaSql("SELECT CodEpn FROM TB_VDA_CADEPN WHERE STAEPN=? WITH LOCK",
+                      {Value(F.StaEpnCanc)}));
+  Trava(M, PreparaSql("SELECT NOLANCA FROM TB_CTG_NUMLAN WHERE CODEMP=? WITH LOCK",
+                      {Value(M.EmpCtg)}));
 }
 
 }  // namespace
@@ -95,7 +109,7 @@ FimDoLote Processa(frmProcesso& F) {
   };
   try {
     M.Conexao.BeginTrans();
-    TravaSelecao(F);
+    TravaExecucao(F);
     M.Sql = PreparaSql("SELECT * FROM TB_VDA_CADEPN WHERE STAEPN=?", {Value(F.StaEpnCanc)});
     FechaRs(F.RsEpn);
     F.RsEpn.Open(M.Sql, M.Conexao, adOpenKeyset);

@@ -1,12 +1,14 @@
 #include "tests/support/batch_runner.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
+#include <thread>
 
 #include "app/decifra.h"
 #include "tests/support/sql_script.h"
@@ -25,7 +27,7 @@ std::string ReadIfAny(const std::filesystem::path& p) {
 
 }  // namespace
 
-BatchRunner::BatchRunner(TestDb& db) : db_(db), dir_(db.Dir() / "run") {
+BatchRunner::BatchRunner(TestDb& db, const std::string& folder) : db_(db), dir_(db.Dir() / folder) {
   std::filesystem::create_directories(dir_);
 }
 
@@ -64,14 +66,33 @@ int BatchRunner::Start() {
   return pid;
 }
 
-BatchResult BatchRunner::Wait(int pid) {
-  int st = 0;
-  ::waitpid(pid, &st, 0);
+BatchResult BatchRunner::Result(int wait_status) const {
   BatchResult r;
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  r.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
   r.err = ReadIfAny(dir_ / "stderr.txt");
   r.report = ReadIfAny(dir_ / "Resultado do Cancelamento.txt");
   return r;
+}
+
+BatchResult BatchRunner::Wait(int pid) {
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  return Result(st);
+}
+
+BatchResult BatchRunner::WaitAtMost(int pid, std::chrono::seconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  int st = 0;
+  while (::waitpid(pid, &st, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= end) {
+      ::kill(pid, SIGKILL);
+      BatchResult r = Wait(pid);
+      r.hung = true;
+      return r;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return Result(st);
 }
 
 BatchResult BatchRunner::Run() { return Wait(Start()); }

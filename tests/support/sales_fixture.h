@@ -30,6 +30,15 @@ struct Pagamento {
 void InsereEmpenho(TestDb& db, int codigo, int cliente, int tpv, const std::string& nfs, int status,
                    const std::vector<Item>& itens, const std::vector<Pagamento>& pagamentos);
 
+// `count` commitments numbered from `first`, all of status `mark`, of four
+// kinds taken in turn by code: duplicates with statistics, card, cheque with
+// statistics, cash and card. Each has two items of products shared across
+// commitments (11 to 15, which have statistics and stock rows for 2017, and
+// 20 to 26, which have none) and the receivables its payments created; the
+// card payments share agreement 4's invoice of 12-2017. Needs SeedBasics and
+// SeedSales; one transaction.
+void SeedMixedCommitments(TestDb& db, int first, int count, int mark);
+
 // The SQL literal of a text, quotes doubled.
 std::string Lit(const std::string& text);
 
