@@ -3,6 +3,7 @@
 // a real lock conflict.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -13,12 +14,18 @@
 #include "reversal/grava_chq.h"
 #include "reversal/grava_dup.h"
 #include "reversal/lanca_cmv.h"
+#include "tests/support/sales_fixture.h"
 #include "tests/support/test_db.h"
 
 namespace kz {
 namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
+
+Rows Sorted(Rows rows) {
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
 
 // Commitment 4711 of client 88 (NfsEpn Null) and the payment conditions
 // 1 (duplicates), 2 (card, agreement 50), 3 (cheque) and 4 (card, agreement
@@ -45,16 +52,18 @@ INSERT INTO TB_VDA_CADEPN (CODEPN, CLIEPN, TPVEPN, NFSEPN, STAEPN) VALUES (4711,
     F.CtaCtoVda = "4.1.01";
   }
 
-  // Removes what a case may have written, so the next case starts clean.
-  void Limpa() {
+  // Removes what an earlier case wrote and adds this case's rows.
+  void Prepara(const std::string& script) {
     for (const char* t :
          {"TB_VDA_EPNPAG", "TB_VDA_CADCONV", "TB_VDA_CADEPNIT", "TB_VDA_VENPRO", "TB_REC_CADFAT",
           "TB_REC_CADDUP", "TB_GER_LOGSYS", "TB_GER_ERRQUBO", "TB_CTG_CADLAN", "RETORNOLANCA"})
       db.Exec(std::string("DELETE FROM ") + t);
+    db.ExecScript(script);
   }
 
-  // Opens the run's transaction and stands the record sets on 4711.
-  void Abre() {
+  // Opens the run's transaction, stands the record sets on 4711, runs the
+  // routine and commits.
+  void Roda(const std::function<void()>& rotina) {
     M.Conexao.BeginTrans();
     FechaRs(F.RsEpn);
     FechaRs(F.RsPag);
@@ -62,8 +71,17 @@ INSERT INTO TB_VDA_CADEPN (CODEPN, CLIEPN, TPVEPN, NFSEPN, STAEPN) VALUES (4711,
     F.RsPag.Open("Select * From EpnPag_Cpg Where EpnPag=4711", M.Conexao, adOpenKeyset);
     F.CodEpn = 4711;
     F.CliEpn = F.RsEpn.Fields("CliEpn");
+    rotina();
+    M.Conexao.CommitTrans();
   }
 
+  // Every receivable row, sorted: kind, client, code, bank, account,
+  // instalment (invoices: 0), amount.
+  Rows Recebiveis() {
+    return Sorted(db.Rows(
+        "SELECT 'F', CLIFAT, CODFAT, BCOFAT, CONFAT, 0, VALFAT FROM TB_REC_CADFAT UNION ALL "
+        "SELECT 'D', CLIDUP, CODDUP, BCODUP, CONDUP, NUMPAR, VALDUP FROM TB_REC_CADDUP"));
+  }
   Rows Log() { return db.Rows("SELECT OPELOG, TABLOG FROM TB_GER_LOGSYS ORDER BY SEQLOG"); }
 
   test::TestDb db;
@@ -71,109 +89,101 @@ INSERT INTO TB_VDA_CADEPN (CODEPN, CLIEPN, TPVEPN, NFSEPN, STAEPN) VALUES (4711,
   frmProcesso F{M};
 };
 
+// Agreement 50's invoices of both code shapes, one of each also banked, and
+// two instalments of each; all of 1000.
+const char* kFaturasDoConvenio = R"(
+INSERT INTO TB_REC_CADFAT VALUES (50, '12-2017', '0', '0', '0', 1000);
+INSERT INTO TB_REC_CADFAT VALUES (50, '12-2017', '341', '0', '0', 1000);
+INSERT INTO TB_REC_CADDUP VALUES (50, '12-2017', '0', '0', '0', 1, 1000);
+INSERT INTO TB_REC_CADDUP VALUES (50, '12-2017', '0', '0', '0', 2, 1000);
+INSERT INTO TB_REC_CADFAT VALUES (50, '13-12-2017', '0', '0', '0', 1000);
+INSERT INTO TB_REC_CADFAT VALUES (50, '13-12-2017', '341', '0', '0', 1000);
+INSERT INTO TB_REC_CADDUP VALUES (50, '13-12-2017', '0', '0', '0', 1, 1000);
+INSERT INTO TB_REC_CADDUP VALUES (50, '13-12-2017', '0', '0', '0', 2, 1000);
+)";
+
+// Catches the discount rounded twice or to cents (97,5 and 32,3301), the
+// invoice code of the wrong shape for the agreement's due day (Null counts as
+// monthly), and a change to a banked invoice, instalment 2 or another code.
 TEST_F(ReversalTest, CardLowersTheInvoiceAndFirstInstalmentByTheNetValue) {
-  struct Case {
-    const char* valor;
-    const char* desc;
-    const char* venc;
-    const char* codigo;
-    const char* reduzido;
-  } cases[] = {
+  const std::tuple<const char*, const char*, const char*, const char*, const char*> cases[] = {
+      // payment, DescConv, VencConv, invoice code, what is left of 1000
       {"100.00", "2.5", "1", "12-2017", "902,5"},
       {"33.33", "3", "30", "12-2017", "967,6699"},
       {"100.00", "0", "0", "13-12-2017", "900"},
-      {"100.00", "100", "NULL", "12-2017", "1000"},
+      {"10.00", "2.5", "NULL", "12-2017", "990,25"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.codigo + std::string(" ") + c.desc);
-    Limpa();
-    db.Exec(std::string("INSERT INTO TB_VDA_EPNPAG VALUES (4711, 1, 2, ") + c.valor +
-            ", NULL, NULL, NULL)");
-    db.Exec(std::string("INSERT INTO TB_VDA_CADCONV VALUES (50, 'VISA', ") + c.venc + ", " +
-            c.desc + ")");
-    for (const char* cod : {"13-12-2017", "12-2017"}) {
-      const std::string k = std::string("50, '") + cod + "', ";
-      db.Exec("INSERT INTO TB_REC_CADFAT VALUES (" + k + "'0', '0', '0', 1000)");
-      db.Exec("INSERT INTO TB_REC_CADFAT VALUES (" + k + "'341', '0', '0', 1000)");
-      db.Exec("INSERT INTO TB_REC_CADDUP VALUES (" + k + "'0', '0', '0', 1, 1000)");
-      db.Exec("INSERT INTO TB_REC_CADDUP VALUES (" + k + "'0', '0', '0', 2, 1000)");
+  for (const auto& [valor, desc, venc, codigo, resto] : cases) {
+    SCOPED_TRACE(std::string(codigo) + " " + desc);
+    Prepara(std::string("INSERT INTO TB_VDA_EPNPAG VALUES (4711, 1, 2, ") + valor +
+            ", NULL, NULL, NULL); INSERT INTO TB_VDA_CADCONV VALUES (50, 'VISA', " + venc + ", " +
+            desc + ");" + kFaturasDoConvenio);
+    Roda([&] { GravaCartao(F, F.RsPag.Fields("ValPag").ToCurrency()); });
+    Rows mudou;
+    for (const auto& r : Recebiveis()) {
+      if (r.back() != "1000") mudou.push_back(r);
     }
-    Abre();
-    GravaCartao(F, F.RsPag.Fields("ValPag").ToCurrency());
-    M.Conexao.CommitTrans();
-    EXPECT_EQ(F.CodTitulo, c.codigo);
-    // Only the bank-less invoice of the code and its instalment 1 change.
-    Rows fat, dup;
-    for (const char* cod : {"12-2017", "13-12-2017"}) {
-      const std::string v = std::string(cod) == c.codigo ? c.reduzido : "1000";
-      fat.insert(fat.end(), {{cod, "0", v}, {cod, "341", "1000"}});
-      dup.insert(dup.end(), {{cod, "1", v}, {cod, "2", "1000"}});
-    }
-    EXPECT_EQ(db.Rows("SELECT CODFAT, BCOFAT, VALFAT FROM TB_REC_CADFAT ORDER BY 1, 2"), fat);
-    EXPECT_EQ(db.Rows("SELECT CODDUP, NUMPAR, VALDUP FROM TB_REC_CADDUP ORDER BY 1, 2"), dup);
-    EXPECT_EQ(Log(),
-              (Rows{{"Altera", std::string("Fatura Cartao/Empenho: ") + c.codigo + "/4711"}}));
+    EXPECT_EQ(mudou, (Rows{{"D", "50", codigo, "0", "0", "1", resto},
+                           {"F", "50", codigo, "0", "0", "0", resto}}));
+    EXPECT_EQ(Log(), (Rows{{"Altera", std::string("Fatura Cartao/Empenho: ") + codigo + "/4711"}}));
   }
 }
 
+// Series "U1" (exactly, and never Null) gives code 4711*, others 4711. Catches
+// the wrong code, a banked row or another client's row deleted.
 TEST_F(ReversalTest, DuplicatesOfTheDocumentCodeWithoutBankAreDeleted) {
-  const Rows sem_4711 = {{"88", "4711", "341"}, {"88", "4711*", "0"}};
-  const Rows sem_4711x = {{"88", "4711", "0"}, {"88", "4711", "0"}, {"88", "4711", "341"}};
-  const struct {
-    const char* nfs;
-    Rows fat, dup;
-  } cases[] = {{"'U1'", {{"88", "4711"}, {"89", "4711"}}, sem_4711x},
-               {"'U2'", {{"88", "4711*"}, {"89", "4711"}}, sem_4711},
-               {"'u1'", {{"88", "4711*"}, {"89", "4711"}}, sem_4711},
-               {"NULL", {{"88", "4711*"}, {"89", "4711"}}, sem_4711}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.nfs);
-    Limpa();
-    db.Exec(std::string("UPDATE TB_VDA_CADEPN SET NFSEPN=") + c.nfs);
-    db.ExecScript(R"(
-INSERT INTO TB_REC_CADFAT VALUES (88, '4711', '0', '0', '0', 10);
-INSERT INTO TB_REC_CADFAT VALUES (88, '4711*', '0', '0', '0', 10);
-INSERT INTO TB_REC_CADFAT VALUES (89, '4711', '0', '0', '0', 10);
-INSERT INTO TB_REC_CADDUP VALUES (88, '4711', '0', '0', '0', 1, 5);
-INSERT INTO TB_REC_CADDUP VALUES (88, '4711', '0', '0', '0', 2, 5);
-INSERT INTO TB_REC_CADDUP VALUES (88, '4711*', '0', '0', '0', 1, 5);
-INSERT INTO TB_REC_CADDUP VALUES (88, '4711', '341', '0', '0', 1, 5);
-)");
-    Abre();
-    GravaDup(F, Currency::FromInt(10));
-    M.Conexao.CommitTrans();
-    EXPECT_EQ(db.Rows("SELECT CLIFAT, CODFAT FROM TB_REC_CADFAT ORDER BY 1, 2"), c.fat);
-    EXPECT_EQ(db.Rows("SELECT CLIDUP, CODDUP, BCODUP FROM TB_REC_CADDUP ORDER BY 2, 3"), c.dup);
+  const Rows todos = {
+      {"D", "88", "4711", "0", "0", "1", "5"},   {"D", "88", "4711", "0", "0", "2", "5"},
+      {"D", "88", "4711", "341", "0", "1", "5"}, {"D", "88", "4711*", "0", "0", "1", "5"},
+      {"F", "88", "4711", "0", "0", "0", "10"},  {"F", "88", "4711*", "0", "0", "0", "10"},
+      {"F", "89", "4711", "0", "0", "0", "10"}};
+  for (const auto& [nfs, codigo] :
+       {std::pair("'U1'", "4711*"), {"'u1'", "4711"}, {"NULL", "4711"}}) {
+    SCOPED_TRACE(nfs);
+    std::string script = std::string("UPDATE TB_VDA_CADEPN SET NFSEPN=") + nfs + ";";
+    Rows resto;
+    for (const auto& r : todos) {
+      script += std::string("INSERT INTO TB_REC_CAD") + (r[0] == "F" ? "FAT" : "DUP") +
+                " VALUES (" + r[1] + ", '" + r[2] + "', '" + r[3] + "', '0', '0', " +
+                (r[0] == "F" ? "" : r[5] + ", ") + r[6] + ");";
+      if (r[1] != "88" || r[2] != codigo || r[3] != "0") resto.push_back(r);
+    }
+    Prepara(script);
+    Roda([&] { GravaDup(F, Currency::FromInt(10)); });
+    EXPECT_EQ(Recebiveis(), Sorted(resto));
     EXPECT_EQ(Log(), (Rows{{"Exclui", "Fatura/Duplicatas: 4711"}}));
   }
 }
 
+// Catches another cheque's or another commitment's rows deleted, and a cheque
+// number with a quote breaking the statement.
 TEST_F(ReversalTest, ChequeDeletesOnlyItsOwnRows) {
-  for (const char* cheque : {"000123", "O'12"}) {
+  for (const std::string cheque : {"000123", "O'12"}) {
     SCOPED_TRACE(cheque);
-    const std::string q = cheque == std::string("O'12") ? "O''12" : cheque;  // as SQL literal
-    Limpa();
-    db.Exec("INSERT INTO TB_VDA_EPNPAG VALUES (4711, 1, 3, 10, '" + q + "', '001', '0456')");
-    for (const std::string& k : {q + "', '001', '0456', '4711'", q + "', '001', '0456', '4712'",
-                                 std::string("000124', '001', '0456', '4711'")}) {
-      db.Exec("INSERT INTO TB_REC_CADFAT VALUES (88, '" + k + ", 10)");
-      db.Exec("INSERT INTO TB_REC_CADDUP VALUES (88, '" + k + ", 1, 10)");
+    std::string script = "INSERT INTO TB_VDA_EPNPAG VALUES (4711, 1, 3, 10, " + test::Lit(cheque) +
+                         ", '001', '0456');";
+    for (const auto& [chq, epn] :
+         {std::pair(cheque, "4711"), {cheque, "4712"}, {"000124", "4711"}}) {
+      const std::string k = "88, " + test::Lit(chq) + ", '001', '0456', '" + epn + "'";
+      script += "INSERT INTO TB_REC_CADFAT VALUES (" + k + ", 10);" +
+                "INSERT INTO TB_REC_CADDUP VALUES (" + k + ", 1, 10);";
     }
-    Abre();
-    GravaChq(F, Currency::FromInt(10));
-    M.Conexao.CommitTrans();
-    const Rows resto = {{"000124", "4711"}, {cheque, "4712"}};
-    EXPECT_EQ(db.Rows("SELECT CODFAT, CONFAT FROM TB_REC_CADFAT ORDER BY 2"), resto);
-    EXPECT_EQ(db.Rows("SELECT CODDUP, CONDUP FROM TB_REC_CADDUP ORDER BY 2"), resto);
-    EXPECT_EQ(Log(), (Rows{{"Exclui", std::string("Cheque/Empenho:") + cheque + "/4711"}}));
+    Prepara(script);
+    Roda([&] { GravaChq(F, Currency::FromInt(10)); });
+    EXPECT_EQ(Recebiveis(), Sorted({{"D", "88", "000124", "001", "4711", "1", "10"},
+                                    {"D", "88", cheque, "001", "4712", "1", "10"},
+                                    {"F", "88", "000124", "001", "4711", "0", "10"},
+                                    {"F", "88", cheque, "001", "4712", "0", "10"}}));
+    EXPECT_EQ(Log(), (Rows{{"Exclui", "Cheque/Empenho:" + cheque + "/4711"}}));
   }
 }
 
+// Catches the wrong month or year, quantities of one product not summed, and a
+// missing statistics row not inserted with the negative quantity.
 TEST_F(ReversalTest, StatisticsLoseTheQuantitiesInTheMonthOfTheCancellation) {
   for (int mes : {12, 3}) {
     SCOPED_TRACE(mes);
-    Limpa();
-    db.ExecScript(R"(
+    Prepara(R"(
 INSERT INTO TB_VDA_CADEPNIT VALUES (4711, 1, 1, 1, 0);
 INSERT INTO TB_VDA_CADEPNIT VALUES (4711, 2, 1, 2, 0);
 INSERT INTO TB_VDA_CADEPNIT VALUES (4711, 3, 2, 5, 0);
@@ -181,9 +191,7 @@ INSERT INTO TB_VDA_VENPRO VALUES (1, 2017, 10, 10, 10, 10, 10, 10, 10, 10, 10, 1
 INSERT INTO TB_VDA_VENPRO VALUES (1, 2016, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10);
 )");
     F.DataCanc = DateTime::Date(2017, mes, 13);
-    Abre();
-    EstatVenda(F);
-    M.Conexao.CommitTrans();
+    Roda([&] { EstatVenda(F); });
     Rows esperado = {{"1", "2016"}, {"1", "2017"}, {"2", "2017"}};
     for (int m = 1; m <= 12; ++m) {
       esperado[0].push_back("10");
@@ -194,63 +202,54 @@ INSERT INTO TB_VDA_VENPRO VALUES (1, 2016, 10, 10, 10, 10, 10, 10, 10, 10, 10, 1
   }
 }
 
+// Catches a cost not summed as quantity × unit cost, wrong accounts, date,
+// document, mark or history, and a zero cost left unposted.
 TEST_F(ReversalTest, CostOfGoodsSoldIsPostedAsOneEntry) {
-  const struct {
-    const char* itens[2];
-    const char* valor;
-  } cases[] = {{{"(4711, 1, 1, 2, 10.50)", "(4711, 2, 2, 3, 4.00)"}, "33"},
-               {{"(4711, 1, 1, 2, 0)", "(4711, 2, 2, 3, 0)"}, "0"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.valor);
-    Limpa();
-    for (const char* item : c.itens)
-      db.Exec(std::string("INSERT INTO TB_VDA_CADEPNIT VALUES ") + item);
-    Abre();
-    LancaCMV(F, 4711);
-    M.Conexao.CommitTrans();
+  const std::tuple<const char*, const char*, const char*> cases[] = {{"10.50", "4.00", "33"},
+                                                                     {"0", "0", "0"}};
+  for (const auto& [custo1, custo2, valor] : cases) {
+    Prepara(std::string("INSERT INTO TB_VDA_CADEPNIT VALUES (4711, 1, 1, 2, ") + custo1 +
+            "); INSERT INTO TB_VDA_CADEPNIT VALUES (4711, 2, 2, 3, " + custo2 + ");");
+    Roda([&] { LancaCMV(F, 4711); });
     EXPECT_EQ(db.Rows("SELECT CTADEB, CTACRE, DATLAN, VALLAN, DOCLAN, INTLAN, HISLAN1, HISLAN2, "
                       "HISLAN3, HISLAN4 FROM TB_CTG_CADLAN"),
-              (Rows{{"1.1.03", "4.1.01", "13/12/2017", c.valor, "4711", "-7",
+              (Rows{{"1.1.03", "4.1.01", "13/12/2017", valor, "4711", "-7",
                      "EXTORNO CUSTO MERC VENDIDA", "", "", ""}}));
+    EXPECT_EQ(db.Count("SELECT COUNT(*) FROM TB_GER_ERRQUBO"), 0);
   }
-  EXPECT_EQ(db.Count("SELECT COUNT(*) FROM TB_GER_ERRQUBO"), 0);
 }
 
-// Each failure records its routine's error, undoes the whole transaction
-// (a change made before the call included) and ends the run.
+// Each failure records its routine's error, undoes the whole transaction (a
+// change made before the call included) and ends the run. Catches an error
+// recorded under another name, a missing rollback, and a run that goes on.
 TEST_F(ReversalTest, FailureRecordsTheRoutineRollsBackAndEndsTheRun) {
-  const struct {
-    const char* rotina;
-    const char* pagamento;
-    std::function<void(frmProcesso&)> chama;
-  } cases[] = {
-      {"GravaCartao", "(4711, 1, 4, 10, NULL, NULL, NULL)",
-       [](frmProcesso& f) { GravaCartao(f, Currency::FromInt(10)); }},
-      {"GravaChq", "(4711, 1, 3, 10, NULL, '001', '0456')",
-       [](frmProcesso& f) { GravaChq(f, Currency::FromInt(10)); }},
-      {"EstatVenda", "(4711, 1, 1, 10, NULL, NULL, NULL)", [](frmProcesso& f) { EstatVenda(f); }},
-      {"LancaCMV", "(4711, 1, 1, 10, NULL, NULL, NULL)", [](frmProcesso& f) { LancaCMV(f, 4711); }},
+  const std::tuple<const char*, const char*, std::function<void()>> cases[] = {
+      {"GravaCartao", "4, 10, NULL, NULL, NULL", [&] { GravaCartao(F, Currency::FromInt(10)); }},
+      {"GravaChq", "3, 10, NULL, '001', '0456'", [&] { GravaChq(F, Currency::FromInt(10)); }},
+      {"EstatVenda", "1, 10, NULL, NULL, NULL", [&] { EstatVenda(F); }},
+      {"LancaCMV", "1, 10, NULL, NULL, NULL", [&] { LancaCMV(F, 4711); }},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.rotina);
-    Limpa();
-    db.Exec(std::string("INSERT INTO TB_VDA_EPNPAG VALUES ") + c.pagamento);
-    Abre();
-    M.Conexao.Execute("UPDATE TB_CTG_NUMLAN SET NOLANCA = 999 WHERE CODEMP = 1");
+  for (const auto& [rotina, pagamento, chama] : cases) {
+    SCOPED_TRACE(rotina);
+    Prepara(std::string("INSERT INTO TB_VDA_EPNPAG VALUES (4711, 1, ") + pagamento + ")");
     testing::internal::CaptureStderr();
-    EXPECT_THROW(c.chama(F), RunEnded);
+    EXPECT_THROW(Roda([&] {
+                   M.Conexao.Execute("UPDATE TB_CTG_NUMLAN SET NOLANCA = 999 WHERE CODEMP = 1");
+                   chama();
+                 }),
+                 RunEnded);
     testing::internal::GetCapturedStderr();
     EXPECT_FALSE(M.Conexao.InTransaction());
     EXPECT_EQ(db.Count("SELECT NOLANCA FROM TB_CTG_NUMLAN WHERE CODEMP = 1"), 100);
-    EXPECT_EQ(db.Rows("SELECT PROCEDIMENTO FROM TB_GER_ERRQUBO"), (Rows{{c.rotina}}));
+    EXPECT_EQ(db.Rows("SELECT PROCEDIMENTO FROM TB_GER_ERRQUBO"), (Rows{{rotina}}));
     EXPECT_EQ(db.Count("SELECT COUNT(*) FROM TB_GER_LOGSYS"), 0);
   }
 }
 
 // Another attachment holds the instalment until it commits: the instalment
-// update is run again, the invoice update is not.
+// update runs again, the invoice update does not (it would lower it twice).
 TEST_F(ReversalTest, CardDeadlockRunsOnlyTheInstalmentUpdateAgain) {
-  db.ExecScript(R"(
+  Prepara(R"(
 INSERT INTO TB_VDA_EPNPAG VALUES (4711, 1, 2, 100, NULL, NULL, NULL);
 INSERT INTO TB_VDA_CADCONV VALUES (50, 'VISA', 1, 2.5);
 INSERT INTO TB_REC_CADFAT VALUES (50, '12-2017', '0', '0', '0', 1000);
@@ -264,10 +263,8 @@ INSERT INTO TB_REC_CADDUP VALUES (50, '12-2017', '0', '0', '0', 1, 1000);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     other.CommitTrans();
   });
-  Abre();
-  GravaCartao(F, Currency::FromInt(100));
+  EXPECT_NO_THROW(Roda([&] { GravaCartao(F, Currency::FromInt(100)); }));
   later.join();
-  M.Conexao.CommitTrans();
   EXPECT_EQ(M.PontoRetorno, 2);
   EXPECT_EQ(db.Rows("SELECT VALFAT FROM TB_REC_CADFAT UNION ALL SELECT VALDUP FROM TB_REC_CADDUP"),
             (Rows{{"902,5"}, {"903,5"}}));

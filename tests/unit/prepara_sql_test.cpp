@@ -11,63 +11,53 @@
 namespace kz {
 namespace {
 
+// Catches a missing or reordered date shape (each of the seven has a row), a
+// date guessed from ##/##/## or from an impossible day, the Null word matched
+// with case, a stored text (Verbatim) rewritten as a date, Null or number, an
+// embedded quote left single, and a comma decimal not written with a point.
 TEST(PreparaSqlTest, RenderingRules) {
-  struct Case {
-    Value v;
-    const char* rendered;
-  } cases[] = {
-      // Date rule: the seven day-first shapes go out month first.
-      {"1/2/2017", "'02/01/2017'"},
+  const std::pair<Value, const char*> cases[] = {
       {"25/12/2017", "'12/25/2017'"},
+      {"1/2/2017", "'02/01/2017'"},
       {"05/1/2017", "'01/05/2017'"},
       {"5/12/2017", "'12/05/2017'"},
       {"5/1/17", "'01/05/2017'"},
       {"25/1/29", "'01/25/2029'"},
       {"5/12/30", "'12/05/1930'"},
       {DateTime::Date(2017, 12, 25), "'12/25/2017'"},
-      {"10/10/10", "'10/10/10'"},      // ##/##/## is no date shape
-      {"31/02/2017", "'31/02/2017'"},  // a date shape but no date: kept as text
-      {"2017-12-25", "'2017-12-25'"},
-      {DateTime{2017, 12, 25, 10, 0, 0}, "25/12/2017 10:00:00"},  // with a time: no shape
-      // Null rule.
+      {"10/10/10", "'10/10/10'"},
+      {"31/02/2017", "'31/02/2017'"},
+      {DateTime{2017, 12, 25, 10, 0, 0}, "25/12/2017 10:00:00"},
       {Value::Null(), "Null"},
       {"null", "Null"},
-      {"Null", "Null"},
       {"NULL", "Null"},
-      // Texts as stored are one literal whatever they look like.
       {Value::Verbatim("1/2/2017"), "'1/2/2017'"},
       {Value::Verbatim("Null"), "'Null'"},
       {Value::Verbatim("12,50"), "'12,50'"},
       {Value::Verbatim("O'Brien?"), "'O''Brien?'"},
-      // General rule.
       {Value(), ""},
       {"", "''"},
-      {"ABC", "'ABC'"},
       {"O'Brien", "'O''Brien'"},
-      {int16_t{5}, "5"},
       {int32_t{-7}, "-7"},
-      {Currency::Parse("150"), "150"},
       {Currency::Parse("-12,5"), "-12.5"},
       {0.25, "0.25"},
       {1.5e20, "1.5E+20"},
       {"12,50", "12.50"},
       {" -12,5 ", " -12.5 "},
-      {"1.234,56", "'1.234,56'"},  // thousands points: not a plain comma-decimal
+      {"1.234,56", "'1.234,56'"},  // thousands points: not a plain comma decimal
       {"12,5x", "'12,5x'"},
-      {"1,2,3", "'1,2,3'"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(RenderValue(c.v), c.rendered) << c.rendered;
-  }
+  for (const auto& [v, rendered] : cases) EXPECT_EQ(RenderValue(v), rendered) << rendered;
 }
 
+// Catches markers counted inside a rendered value, values used out of order,
+// and extra values not ignored.
 TEST(PreparaSqlTest, Templates) {
-  struct Case {
+  const struct {
     const char* modelo;
     std::vector<Value> valores;
     const char* sql;
   } cases[] = {
-      {"SELECT 1 FROM RDB$DATABASE", {int32_t{1}, "x"}, "SELECT 1 FROM RDB$DATABASE"},
       {" UPDATE TB_VDA_VENPRO SET MES? = MES? - (?) ",
        {int16_t{5}, int16_t{5}, int16_t{3}},
        " UPDATE TB_VDA_VENPRO SET MES5 = MES5 - (3) "},
@@ -81,20 +71,16 @@ TEST(PreparaSqlTest, Templates) {
       {"D=? AND V=?", {"1/2/2017", Value::Null()}, "D='02/01/2017' AND V=Null"},
       {"'?'", {int32_t{1}}, "'1'"},  // a marker inside a template literal is still a marker
       {"X=?", {int32_t{1}, int32_t{2}}, "X=1"},
+      {"SELECT 1 FROM RDB$DATABASE", {int32_t{1}}, "SELECT 1 FROM RDB$DATABASE"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(PreparaSql(c.modelo, c.valores), c.sql) << c.modelo;
-  }
-  EXPECT_EQ(PreparaSql("C=? AND D=?", {int32_t{1}, "a"}), "C=1 AND D='a'");
+  for (const auto& c : cases) EXPECT_EQ(PreparaSql(c.modelo, c.valores), c.sql) << c.modelo;
 }
 
+// Catches an unbounded tail, a missing value not raising 9, and marker
+// positions that do not overflow past 16 bits.
 TEST(PreparaSqlTest, LimitsAndFailures) {
-  // At most 5000 characters of the text after each marker survive.
   EXPECT_EQ(PreparaSql("?" + std::string(6000, 'x'), {"v"}), "'v'" + std::string(5000, 'x'));
-
   EXPECT_EQ(Outcome([] { return PreparaSql("A=? AND B=?", {int32_t{1}}); }), "#9");
-  EXPECT_EQ(Outcome([] { return PreparaSql("A=?", {}); }), "#9");
-
   const std::string far = std::string(32766, ' ');
   EXPECT_EQ(PreparaSql(far + "?", {int32_t{1}}), far + "1");
   EXPECT_EQ(Outcome([&] { return PreparaSql(far + " ?", {int32_t{1}}); }), "#6");
