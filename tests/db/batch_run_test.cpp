@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/batch_runner.h"
-#include "tests/support/books.h"
 #include "tests/support/sales_fixture.h"
 #include "tests/support/snapshot.h"
 
@@ -194,7 +193,7 @@ TEST(BatchRun, StartUpFailuresExitFourAndChangeNothing) {
     BatchRunner run(db, "run" + std::to_string(++folder));
     run.WriteDefaultFor(db);
     run.WriteRunLine(run_line);
-    if (*missing) run.RemoveSetting(missing);
+    if (*missing) std::filesystem::remove(run.Dir() / missing);
     const BatchResult r = run.Run();
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.err.rfind(std::string("Cancelamento de Empenhos: ") + message, 0), 0u) << r.err;

@@ -10,8 +10,6 @@
 
 #include "data/connection.h"
 #include "tests/support/batch_runner.h"
-#include "tests/support/books.h"
-#include "tests/support/monitor.h"
 #include "tests/support/sales_fixture.h"
 #include "tests/support/snapshot.h"
 

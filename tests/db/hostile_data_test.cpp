@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "tests/support/batch_runner.h"
-#include "tests/support/books.h"
 #include "tests/support/sales_fixture.h"
+#include "tests/support/snapshot.h"
 
 namespace kz {
 namespace {

@@ -126,7 +126,7 @@ TEST_F(LedgerTest, NewEntryTakesTheServersNumberAndRaisesBothChains) {
   EXPECT_EQ(PostNew(), 101);
   EXPECT_EQ(Entries(), (Linhas{{"1", "101", "1.1.01", "3.1.02", "25/12/2017", "12", "10,5", "DOC-7",
                                 "-1", "Historico 1", "", "", "", "12"}}));
-  const std::string hora = db.Scalar("SELECT DATHOR FROM TB_CTG_CADLAN").DisplayText();
+  const std::string hora = db.Rows("SELECT DATHOR FROM TB_CTG_CADLAN").at(0).at(0);
   EXPECT_TRUE(std::regex_match(hora, std::regex(R"((0\d|1[0-2])/\d\d/\d{4} \d\d:\d\d:\d\d)")))
       << hora;
   EXPECT_EQ(NonZeroTotals(), kUmaEntrada);

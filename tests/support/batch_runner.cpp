@@ -11,19 +11,13 @@
 #include <thread>
 
 #include "app/decifra.h"
+#include "tests/support/sales_fixture.h"
 #include "tests/support/sql_script.h"
 
 namespace kz::test {
 namespace {
 
-void WriteText(const std::filesystem::path& p, const std::string& text) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
-std::string ReadIfAny(const std::filesystem::path& p) {
-  return std::filesystem::exists(p) ? ReadFile(p.string()) : std::string();
-}
+constexpr const char* kDoLote = "A.MON$REMOTE_PROCESS CONTAINING 'cancela-empenhos'";
 
 }  // namespace
 
@@ -33,19 +27,18 @@ BatchRunner::BatchRunner(TestDb& db, const std::string& folder) : db_(db), dir_(
 
 void BatchRunner::WriteDefault(const std::string& connection_line, const std::string& user,
                                const std::string& password) {
-  WriteText(dir_ / "default.txt", "cancela-empenhos\r\n" + connection_line + "\r\n" + Cifra(user) +
-                                      "\r\n" + Cifra(password) + "\r\n");
+  std::ofstream(dir_ / "default.txt", std::ios::binary)
+      << "cancela-empenhos\r\n" + connection_line + "\r\n" + Cifra(user) + "\r\n" +
+             Cifra(password) + "\r\n";
 }
 
 void BatchRunner::WriteDefaultFor(const TestDb& db) {
-  WriteDefault("TIPO=2;DBNAME=" + db.Location(), db.User(), db.Password());
+  WriteDefault("TIPO=2;DBNAME=" + db.Location(), "SYSDBA", db.Password());
 }
 
 void BatchRunner::WriteRunLine(const std::string& line) {
-  WriteText(dir_ / "Tarvelinko.txt", line + "\r\n");
+  std::ofstream(dir_ / "Tarvelinko.txt", std::ios::binary) << line + "\r\n";
 }
-
-void BatchRunner::RemoveSetting(const std::string& name) { std::filesystem::remove(dir_ / name); }
 
 int BatchRunner::Start() {
   db_.Detach();
@@ -66,43 +59,57 @@ int BatchRunner::Start() {
   return pid;
 }
 
-BatchResult BatchRunner::Result(int wait_status) const {
+BatchResult BatchRunner::WaitAtMost(int pid, std::chrono::seconds limit) {
+  int st = 0;
   BatchResult r;
-  r.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  r.err = ReadIfAny(dir_ / "stderr.txt");
-  r.report = ReadIfAny(dir_ / "Resultado do Cancelamento.txt");
+  r.hung = !PollUntil([&] { return ::waitpid(pid, &st, WNOHANG) != 0; }, limit);
+  if (r.hung) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &st, 0);
+  }
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  const auto read = [&](const char* name) {
+    return std::filesystem::exists(dir_ / name) ? ReadFile((dir_ / name).string()) : "";
+  };
+  r.err = read("stderr.txt");
+  r.report = read("Resultado do Cancelamento.txt");
   return r;
 }
 
-BatchResult BatchRunner::Wait(int pid) {
-  int st = 0;
-  ::waitpid(pid, &st, 0);
-  return Result(st);
-}
-
-BatchResult BatchRunner::WaitAtMost(int pid, std::chrono::seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  int st = 0;
-  while (::waitpid(pid, &st, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= end) {
-      ::kill(pid, SIGKILL);
-      BatchResult r = Wait(pid);
-      r.hung = true;
-      return r;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return Result(st);
-}
-
-BatchResult BatchRunner::Run() { return Wait(Start()); }
+BatchResult BatchRunner::Run() { return WaitAtMost(Start(), std::chrono::minutes(5)); }
 
 std::string ReportHeader() { return "Num do Empenho     Resultado\r\n"; }
 
 std::string ReportLine(const std::string& code, const std::string& result) {
-  std::string line = code;
-  line.resize(19, ' ');
-  return line + result + "\r\n";
+  return code + std::string(code.size() < 19 ? 19 - code.size() : 0, ' ') + result + "\r\n";
+}
+
+int64_t BatchStatementsRunning(TestDb& db, const std::string& fragment) {
+  return db.Count(
+      std::string("SELECT COUNT(*) FROM MON$STATEMENTS S JOIN MON$ATTACHMENTS A ON "
+                  "A.MON$ATTACHMENT_ID = S.MON$ATTACHMENT_ID WHERE S.MON$STATE = 1 AND ") +
+      kDoLote + (fragment.empty() ? "" : " AND S.MON$SQL_TEXT CONTAINING " + Lit(fragment)));
+}
+
+int64_t BatchRecordInserts(TestDb& db) {
+  return db.Count(std::string("SELECT SUM(R.MON$RECORD_INSERTS) FROM MON$ATTACHMENTS A JOIN "
+                              "MON$RECORD_STATS R ON R.MON$STAT_ID = A.MON$STAT_ID WHERE ") +
+                  kDoLote);
+}
+
+void CutBatchAttachments(TestDb& db) {
+  db.Exec(std::string("DELETE FROM MON$ATTACHMENTS A WHERE A.MON$ATTACHMENT_ID <> "
+                      "CURRENT_CONNECTION AND ") +
+          kDoLote);
+}
+
+bool PollUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
 }
 
 }  // namespace kz::test

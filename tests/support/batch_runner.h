@@ -1,9 +1,10 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "tests/support/test_db.h"
 
@@ -30,21 +31,18 @@ class BatchRunner {
   // default.txt reaching the test database through the short ODBC form.
   void WriteDefaultFor(const TestDb& db);
   void WriteRunLine(const std::string& line);
-  void RemoveSetting(const std::string& name);
 
+  // Start and WaitAtMost with a guard of five minutes.
   BatchResult Run();
-  // Starts the batch and returns its pid; Wait() collects the result.
+  // Starts the batch and returns its pid.
   int Start();
-  BatchResult Wait(int pid);
-  // Wait with a guard against a hang: a batch still running after `limit` is
-  // killed (SIGKILL) and the result says so.
+  // Waits for the batch; one still running after `limit` is killed (SIGKILL)
+  // and the result says so.
   BatchResult WaitAtMost(int pid, std::chrono::seconds limit);
 
   const std::filesystem::path& Dir() const { return dir_; }
 
  private:
-  BatchResult Result(int wait_status) const;
-
   TestDb& db_;
   std::filesystem::path dir_;
 };
@@ -53,5 +51,25 @@ class BatchRunner {
 std::string ReportHeader();
 // A commitment line of the report with its CR LF.
 std::string ReportLine(const std::string& code, const std::string& result);
+
+// What another attachment sees of a running batch through the server's
+// monitoring tables (MON$), so that a test can act at chosen points of a run.
+// The batch's attachments are those whose remote process is the built
+// program; the tables show the attachments of the test's own database only.
+// Each call reads a fresh picture (a short transaction of its own).
+
+// The batch's statements now running whose text contains `fragment` (every
+// running one when it is empty). A statement waiting for a row lock counts as
+// running for as long as it waits.
+int64_t BatchStatementsRunning(TestDb& db, const std::string& fragment = "");
+// The rows the batch's attachments have inserted so far.
+int64_t BatchRecordInserts(TestDb& db);
+// Ends the batch's attachments from the test's own: the server cuts them as
+// an administrator would.
+void CutBatchAttachments(TestDb& db);
+
+// Asks `done` every 20 ms until it holds; false when `limit` passes first.
+bool PollUntil(const std::function<bool()>& done,
+               std::chrono::seconds limit = std::chrono::seconds(60));
 
 }  // namespace kz::test

@@ -4,10 +4,7 @@ namespace kz::test {
 
 std::string Lit(const std::string& text) {
   std::string out = "'";
-  for (char ch : text) {
-    out += ch;
-    if (ch == '\'') out += '\'';
-  }
+  for (char ch : text) out += ch == '\'' ? "''" : std::string(1, ch);
   return out + "'";
 }
 
@@ -42,9 +39,13 @@ void InsereEmpenho(TestDb& db, int codigo, int cliente, int tpv, const std::stri
 }
 
 void SeedMixedCommitments(TestDb& db, int first, int count, int mark) {
+  // An invoice and its one instalment; `chave` holds the five key columns.
+  const auto receivable = [&](const std::string& chave, const std::string& valor) {
+    db.Exec("UPDATE OR INSERT INTO TB_REC_CADFAT VALUES (" + chave + ", " + valor + ")");
+    db.Exec("UPDATE OR INSERT INTO TB_REC_CADDUP VALUES (" + chave + ", 1, " + valor + ")");
+  };
   db.Conn().BeginTrans();
-  db.Exec("UPDATE OR INSERT INTO TB_REC_CADFAT VALUES (4, '12-2017', '0', '0', '0', 100000)");
-  db.Exec("UPDATE OR INSERT INTO TB_REC_CADDUP VALUES (4, '12-2017', '0', '0', '0', 1, 100000)");
+  receivable("4, '12-2017', '0', '0', '0'", "100000");
   for (int p = 11; p <= 15; ++p) {
     const std::string prod = std::to_string(p);
     db.Exec("UPDATE OR INSERT INTO TB_VDA_VENPRO (PROVEN, ANOVEN, MES12) VALUES (" + prod +
@@ -52,38 +53,22 @@ void SeedMixedCommitments(TestDb& db, int first, int count, int mark) {
     db.Exec("UPDATE OR INSERT INTO TB_EST_SALDO (PROEST, QTDEST) VALUES (" + prod + ", 100)");
   }
   for (int codigo = first; codigo < first + count; ++codigo) {
-    const std::string cod = std::to_string(codigo);
-    const int cliente = 1000 + codigo;
-    const std::string cli = std::to_string(cliente);
-    const int tipo = codigo % 4;
+    const std::string cod = std::to_string(codigo), cli = std::to_string(1000 + codigo);
     const std::vector<Item> itens = {{11 + codigo % 5, "1", "2.50"},
                                      {20 + codigo % 7, "2", "1.25"}};
-    switch (tipo) {
-      case 0: {  // duplicates of series U1 every other time: the code takes an asterisk
-        const bool u1 = codigo % 8 == 0;
-        InsereEmpenho(db, codigo, cliente, 1, u1 ? "U1" : "", mark, itens, {{1, "30.00"}});
-        const std::string titulo = Lit(cod + (u1 ? "*" : ""));
-        db.Exec("INSERT INTO TB_REC_CADFAT VALUES (" + cli + ", " + titulo +
-                ", '0', '0', '0', 30)");
-        db.Exec("INSERT INTO TB_REC_CADDUP VALUES (" + cli + ", " + titulo +
-                ", '0', '0', '0', 1, 30)");
-        break;
-      }
-      case 1:
-        InsereEmpenho(db, codigo, cliente, 0, "", mark, itens, {{2, "40.00"}});
-        break;
-      case 2: {
-        const std::string cheque = "C" + cod;
-        InsereEmpenho(db, codigo, cliente, 1, "", mark, itens,
-                      {{3, "50.00", cheque, "001", "0456"}});
-        const std::string chave = cli + ", " + Lit(cheque) + ", '001', '0456', " + Lit(cod);
-        db.Exec("INSERT INTO TB_REC_CADFAT VALUES (" + chave + ", 50)");
-        db.Exec("INSERT INTO TB_REC_CADDUP VALUES (" + chave + ", 1, 50)");
-        break;
-      }
-      default:
-        InsereEmpenho(db, codigo, cliente, 0, "", mark, itens, {{4, "20.00"}, {2, "15.00"}});
-        break;
+    const bool u1 = codigo % 8 == 0;  // duplicates of series U1 take an asterisk
+    const std::string cheque = "C" + cod;
+    if (codigo % 4 == 0) {
+      InsereEmpenho(db, codigo, 1000 + codigo, 1, u1 ? "U1" : "", mark, itens, {{1, "30.00"}});
+      receivable(cli + ", " + Lit(cod + (u1 ? "*" : "")) + ", '0', '0', '0'", "30");
+    } else if (codigo % 4 == 1) {
+      InsereEmpenho(db, codigo, 1000 + codigo, 0, "", mark, itens, {{2, "40.00"}});
+    } else if (codigo % 4 == 2) {
+      InsereEmpenho(db, codigo, 1000 + codigo, 1, "", mark, itens,
+                    {{3, "50.00", cheque, "001", "0456"}});
+      receivable(cli + ", " + Lit(cheque) + ", '001', '0456', " + Lit(cod), "50");
+    } else {
+      InsereEmpenho(db, codigo, 1000 + codigo, 0, "", mark, itens, {{4, "20.00"}, {2, "15.00"}});
     }
   }
   db.Conn().CommitTrans();

@@ -21,4 +21,10 @@ std::vector<std::string> Snapshot(TestDb& db, bool entry_numbers = true);
 std::vector<std::string> SnapshotDiff(const std::vector<std::string>& expected,
                                       const std::vector<std::string>& actual);
 
+// Compares, for every account and month, the stored debit and credit totals
+// with the sums of the entries of TB_CTG_CADLAN whose account the account's
+// code begins. Returns one text per mismatch (empty when the books agree).
+// Assumes the totals started at zero.
+std::vector<std::string> BooksMismatches(TestDb& db);
+
 }  // namespace kz::test

@@ -5,8 +5,8 @@
 
 namespace kz::test {
 
-// Splits an isql-style script into statements: comments dropped, statements
-// ended by the current terminator, "SET TERM x ;" honoured.
+// Splits an isql-style script into statements: /* */ comments dropped,
+// statements ended by the current terminator, "SET TERM x ;" honoured.
 std::vector<std::string> SplitScript(const std::string& script);
 
 std::string ReadFile(const std::string& path);

@@ -1,6 +1,5 @@
 #include "tests/support/test_db.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,25 +18,21 @@ namespace kz::test {
 
 std::string ServerPassword() {
   std::ifstream in("/etc/firebird/3.0/SYSDBA.password");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("ISC_PASSWORD=", 0) == 0) {
-      std::string v = line.substr(13);
-      if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
-      return v;
-    }
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("ISC_PASSWORD=", 0) != 0) continue;
+    std::erase(line, '"');
+    return line.substr(13);
   }
   return "masterkey";
 }
 
 bool ServerAvailable() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return false;
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(3050);
-  ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   ::close(fd);
   return ok;
 }
@@ -47,7 +42,6 @@ TestDb::TestDb(bool server) : server_(server) {
   if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
   dir_ = tmpl;
   std::filesystem::permissions(dir_, std::filesystem::perms::all);
-  file_ = dir_ / "base.fdb";
   if (server_) password_ = ServerPassword();
 
   FbApi& api = FbApi::Get();
@@ -55,7 +49,7 @@ TestDb::TestDb(bool server) : server_(server) {
   IAttachment* att = nullptr;
   try {
     IXpbBuilder* dpb = api.util->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0);
-    dpb->insertString(&st, isc_dpb_user_name, user_.c_str());
+    dpb->insertString(&st, isc_dpb_user_name, "SYSDBA");
     dpb->insertString(&st, isc_dpb_password, password_.c_str());
     dpb->insertString(&st, isc_dpb_lc_ctype, "WIN1252");
     dpb->insertString(&st, isc_dpb_set_db_charset, "WIN1252");
@@ -84,11 +78,11 @@ TestDb::~TestDb() {
 }
 
 std::string TestDb::Location() const {
-  return server_ ? "127.0.0.1:" + file_.string() : file_.string();
+  return (server_ ? "127.0.0.1:" : "") + (dir_ / "base.fdb").string();
 }
 
 std::string TestDb::ConnText() const {
-  return "DBNAME=" + Location() + ";UID=" + user_ + ";PWD=" + password_;
+  return "DBNAME=" + Location() + ";UID=SYSDBA;PWD=" + password_;
 }
 
 Connection& TestDb::Conn() {
@@ -104,16 +98,10 @@ void TestDb::ExecScript(const std::string& script) {
   for (const std::string& stmt : SplitScript(script)) Exec(stmt);
 }
 
-Value TestDb::Scalar(const std::string& sql) {
+int64_t TestDb::Count(const std::string& sql) {
   RecordSet rs;
   rs.Open(sql, Conn());
-  if (rs.Eof()) return Value::Null();
-  return rs.FieldAt(0);
-}
-
-int64_t TestDb::Count(const std::string& sql) {
-  const Value v = Scalar(sql);
-  return v.IsNull() ? 0 : v.ToLong();
+  return rs.Eof() || rs.FieldAt(0).IsNull() ? 0 : rs.FieldAt(0).ToLong();
 }
 
 std::vector<std::vector<std::string>> TestDb::Rows(const std::string& sql) {
@@ -121,12 +109,10 @@ std::vector<std::vector<std::string>> TestDb::Rows(const std::string& sql) {
   RecordSet rs;
   rs.Open(sql, Conn());
   for (; !rs.Eof(); rs.MoveNext()) {
-    std::vector<std::string> row;
+    std::vector<std::string>& row = out.emplace_back();
     for (int i = 0; i < rs.FieldCount(); ++i) {
-      const Value v = rs.FieldAt(i);
-      row.push_back(v.IsNull() ? "<null>" : v.DisplayText());
+      row.push_back(rs.FieldAt(i).IsNull() ? "<null>" : rs.FieldAt(i).DisplayText());
     }
-    out.push_back(std::move(row));
   }
   return out;
 }

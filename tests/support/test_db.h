@@ -5,27 +5,24 @@
 #include <string>
 #include <vector>
 
-#include "common/value.h"
 #include "data/connection.h"
 
 namespace kz::test {
 
 // A fresh database made from sql/schema.sql in a temporary folder, removed
-// with the folder when the object goes. Embedded by default; through the
-// Firebird server on 127.0.0.1 when `server` is set.
+// with the folder when the object goes (its connection makes it uncopyable).
+// Embedded by default; through the Firebird server on 127.0.0.1 when `server`
+// is set.
 class TestDb {
  public:
   explicit TestDb(bool server = false);
   ~TestDb();
-  TestDb(const TestDb&) = delete;
-  TestDb& operator=(const TestDb&) = delete;
 
   const std::filesystem::path& Dir() const { return dir_; }
   // The location the client opens: a path, or 127.0.0.1:path.
   std::string Location() const;
   // A connection text for the batch's data layer.
   std::string ConnText() const;
-  const std::string& User() const { return user_; }
   const std::string& Password() const { return password_; }
 
   // A connection of the test's own, opened on first use.
@@ -35,8 +32,8 @@ class TestDb {
 
   void Exec(const std::string& sql);
   void ExecScript(const std::string& script);
-  // The first column of the first row; Null when there is no row.
-  Value Scalar(const std::string& sql);
+  // The first column of the first row as a number; 0 when it is Null or
+  // there is no row.
   int64_t Count(const std::string& sql);
   // Every row, each column as its display text ("<null>" for Null).
   std::vector<std::vector<std::string>> Rows(const std::string& sql);
@@ -44,8 +41,6 @@ class TestDb {
  private:
   bool server_;
   std::filesystem::path dir_;
-  std::filesystem::path file_;
-  std::string user_ = "SYSDBA";
   std::string password_;
   Connection conn_;
 };
