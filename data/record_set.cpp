@@ -22,6 +22,7 @@ struct FbCursor {
   ITransaction* tra = nullptr;
   bool owns_tra = false;  // a read-only transaction of its own, outside BeginTrans
   std::vector<unsigned char> buf;
+  std::vector<ColumnLayout> columns;
   std::vector<std::string> names;  // column aliases, upper case
   bool open = false;
   bool has_row = false;
@@ -37,6 +38,18 @@ std::string Upper(std::string_view s) {
   std::string out(s);
   for (char& ch : out) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
   return out;
+}
+
+// Whether `name` is the upper-case column name `upper`, without regard to
+// case (no copy: fields are read by name for every row).
+bool SameName(std::string_view upper, std::string_view name) {
+  if (upper.size() != name.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (upper[i] != static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // The table of "SELECT * FROM <table>".
@@ -129,9 +142,9 @@ void RecordSet::Open(const std::string& source, Connection& conexao, int cursor_
                                nullptr, nullptr, 0);
       c.meta = c.rs->getMetadata(&st);
       c.buf.assign(c.meta->getMessageLength(&st), 0);
-      const unsigned n = c.meta->getCount(&st);
+      c.columns = ReadLayout(c.meta);
       c.names.clear();
-      for (unsigned i = 0; i < n; ++i) c.names.push_back(Upper(c.meta->getAlias(&st, i)));
+      for (const ColumnLayout& col : c.columns) c.names.push_back(Upper(col.alias));
     } catch (const FbException& e) {
       c.session = &s;  // so that CloseCursor releases what was made
       s.cursors.push_back(&c);
@@ -173,8 +186,8 @@ void RecordSet::MoveNext() {
 Value RecordSet::Fields(std::string_view name) const {
   const FbCursor& c = *c_;
   if (!c.open) Raise(err::kObjectClosed);
-  const std::string up = Upper(name);
-  const auto it = std::find(c.names.begin(), c.names.end(), up);
+  const auto it = std::find_if(c.names.begin(), c.names.end(),
+                               [&](const std::string& upper) { return SameName(upper, name); });
   if (it == c.names.end()) {
     Raise(err::kItemNotFound,
           "Item cannot be found in the collection corresponding to the "
@@ -195,7 +208,7 @@ Value RecordSet::FieldAt(int index) const {
   if (index < 0 || index >= static_cast<int>(c.names.size())) Raise(err::kItemNotFound);
   if (!c.has_row) Raise(err::kNoCurrentRecord);
   try {
-    return DecodeColumn(c.meta, static_cast<unsigned>(index), c.buf.data());
+    return DecodeColumn(c.columns[static_cast<size_t>(index)], c.buf.data());
   } catch (const FbException& e) {
     c.session->Fail(e);
   }

@@ -1,5 +1,6 @@
 #include "data/sql_trace.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 
@@ -55,7 +56,12 @@ bool Enabled() {
 
 void Write(SqlKind kind, std::string_view sql) {
   std::FILE* f = File().get();
-  std::fprintf(f, "%s %zu\n", KindName(kind), sql.size());
+  char bytes[24];
+  const auto end = std::to_chars(bytes, bytes + sizeof bytes, sql.size()).ptr;
+  std::fputs(KindName(kind), f);
+  std::fputc(' ', f);
+  std::fwrite(bytes, 1, static_cast<size_t>(end - bytes), f);
+  std::fputc('\n', f);
   std::fwrite(sql.data(), 1, sql.size(), f);
   std::fputc('\n', f);
 }

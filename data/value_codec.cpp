@@ -83,19 +83,33 @@ int64_t ToScaledInteger(const Value& v, int places) {
 
 }  // namespace
 
-Value DecodeColumn(IMessageMetadata* meta, unsigned i, const unsigned char* buf) {
+std::vector<ColumnLayout> ReadLayout(IMessageMetadata* meta) {
   FbStatus st;
-  if (Load<short>(buf + meta->getNullOffset(&st, i)) != 0) return Value::Null();
-  const unsigned char* p = buf + meta->getOffset(&st, i);
-  const int scale = meta->getScale(&st, i);
-  switch (meta->getType(&st, i) & ~1u) {
+  const unsigned n = meta->getCount(&st);
+  std::vector<ColumnLayout> out(n);
+  for (unsigned i = 0; i < n; ++i) {
+    ColumnLayout& c = out[i];
+    c.type = meta->getType(&st, i) & ~1u;
+    c.scale = meta->getScale(&st, i);
+    c.offset = meta->getOffset(&st, i);
+    c.null_offset = meta->getNullOffset(&st, i);
+    c.length = meta->getLength(&st, i);
+    c.alias = meta->getAlias(&st, i);
+  }
+  return out;
+}
+
+Value DecodeColumn(const ColumnLayout& c, const unsigned char* buf) {
+  if (Load<short>(buf + c.null_offset) != 0) return Value::Null();
+  const unsigned char* p = buf + c.offset;
+  switch (c.type) {
     case SQL_SHORT:
-      if (scale == 0) return Value(Load<int16_t>(p));
-      return Scaled(Load<int16_t>(p), scale);
+      if (c.scale == 0) return Value(Load<int16_t>(p));
+      return Scaled(Load<int16_t>(p), c.scale);
     case SQL_LONG:
-      return Scaled(Load<int32_t>(p), scale);
+      return Scaled(Load<int32_t>(p), c.scale);
     case SQL_INT64:
-      return Scaled(Load<int64_t>(p), scale);
+      return Scaled(Load<int64_t>(p), c.scale);
     case SQL_FLOAT:
       return Value(static_cast<double>(Load<float>(p)));
     case SQL_DOUBLE:
@@ -112,7 +126,7 @@ Value DecodeColumn(IMessageMetadata* meta, unsigned i, const unsigned char* buf)
       return Value(DateTime{1899, 12, 30, t.hour, t.minute, t.second});
     }
     case SQL_TEXT:
-      return Value(std::string(reinterpret_cast<const char*>(p), meta->getLength(&st, i)));
+      return Value(std::string(reinterpret_cast<const char*>(p), c.length));
     case SQL_VARYING: {
       const auto len = Load<uint16_t>(p);
       return Value(std::string(reinterpret_cast<const char*>(p + 2), len));
@@ -120,8 +134,8 @@ Value DecodeColumn(IMessageMetadata* meta, unsigned i, const unsigned char* buf)
     case SQL_BOOLEAN:
       return Value(static_cast<int16_t>(*p ? -1 : 0));
     default:
-      Raise(err::kTypeMismatch, "Type mismatch: column " + std::string(meta->getAlias(&st, i)) +
-                                    " has a type this program does not read");
+      Raise(err::kTypeMismatch,
+            "Type mismatch: column " + c.alias + " has a type this program does not read");
   }
 }
 

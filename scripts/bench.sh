@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Runs the benchmark: the batch against a replay of its own statements, for
+# 1,000 and 5,000 commitments; 20,000 as well with --big or BENCH_BIG=1.
+# Usage: scripts/bench.sh [build-dir] [kz-bench options, see bench/bench_main.cpp]
+# (--server needs a Firebird server on 127.0.0.1: scripts/fbserver.sh start.)
+set -euo pipefail
+build=${1:-build}
+shift || true
+cd "$(dirname "$0")/.."
+args=("$@")
+if [ "${BENCH_BIG:-0}" = 1 ]; then args+=(--big); fi
+work=$(mktemp -d /tmp/kz-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+# Copies of the two programs: a rebuild during a long run must not change them.
+cp "$build/kz-bench" "$build/cancela-empenhos" "$work/"
+# A private lock folder: the embedded engine must not meet a server's.
+export FIREBIRD_LOCK="$work/lock"
+mkdir -p "$FIREBIRD_LOCK"
+"$work/kz-bench" --batch "$work/cancela-empenhos" ${args[@]+"${args[@]}"}
