@@ -24,21 +24,21 @@ struct Prepared {
   std::string err;
 };
 
-void Prepare(const ChildSpec& spec, Prepared& p) {
-  p.argv.push_back(const_cast<char*>(spec.exe.c_str()));
-  for (const std::string& a : spec.args) p.argv.push_back(const_cast<char*>(a.c_str()));
+void Prepare(const ChildSpec& child, Prepared& p) {
+  p.argv.push_back(const_cast<char*>(child.exe.c_str()));
+  for (const std::string& a : child.args) p.argv.push_back(const_cast<char*>(a.c_str()));
   p.argv.push_back(nullptr);
   for (char** e = environ; *e; ++e) {
     const std::string item(*e);
     bool replaced = false;
-    for (const auto& [name, value] : spec.env) replaced |= item.rfind(name + "=", 0) == 0;
+    for (const auto& [name, value] : child.env) replaced |= item.rfind(name + "=", 0) == 0;
     if (!replaced) p.env_text.push_back(item);
   }
-  for (const auto& [name, value] : spec.env) p.env_text.push_back(name + "=" + value);
+  for (const auto& [name, value] : child.env) p.env_text.push_back(name + "=" + value);
   for (std::string& e : p.env_text) p.envp.push_back(e.data());
   p.envp.push_back(nullptr);
-  p.dir = spec.cwd.string();
-  p.err = spec.stderr_file.string();
+  p.dir = child.cwd.string();
+  p.err = child.stderr_file.string();
 }
 
 }  // namespace

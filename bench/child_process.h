@@ -28,6 +28,6 @@ struct ChildRun {
 // time ends when it ends.
 std::vector<ChildRun> RunChildren(const std::vector<ChildSpec>& specs);
 
-inline ChildRun RunChild(const ChildSpec& spec) { return RunChildren({spec}).front(); }
+inline ChildRun RunChild(const ChildSpec& child) { return RunChildren({child}).front(); }
 
 }  // namespace kz::bench
