@@ -46,20 +46,6 @@ uint64_t Nanos(std::chrono::steady_clock::time_point a, std::chrono::steady_cloc
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(b - a).count());
 }
 
-std::vector<unsigned char> Tpb() {
-  ThrowStatusWrapper st(FbApi::Get().master->getStatus());
-  IXpbBuilder* b = FbApi::Get().util->getXpbBuilder(&st, IXpbBuilder::TPB, nullptr, 0);
-  b->insertTag(&st, isc_tpb_write);
-  b->insertTag(&st, isc_tpb_read_committed);
-  b->insertTag(&st, isc_tpb_rec_version);
-  b->insertTag(&st, isc_tpb_wait);
-  const unsigned char* p = b->getBuffer(&st);
-  std::vector<unsigned char> out(p, p + b->getBufferLength(&st));
-  b->dispose();
-  st.dispose();
-  return out;
-}
-
 // Reads the records of a capture one at a time.
 class TraceReader {
  public:
@@ -161,7 +147,7 @@ ReplayRun Replay(const std::string& trace_file, const std::string& location) {
   IAttachment* att = nullptr;
   ITransaction* tra = nullptr;
   try {
-    const std::vector<unsigned char> tpb = Tpb();
+    const std::vector<unsigned char> tpb = RunTransactionTpb(false);
     const bool remote = location.find(':') != std::string::npos;
     const std::string password = remote ? test::ServerPassword() : "";
     TraceReader reader(trace_file);

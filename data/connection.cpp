@@ -56,9 +56,7 @@ ITransaction* FbSession::Start(bool read_only) {
   }
 }
 
-namespace {
-
-std::vector<unsigned char> BuildTpb(bool read_only) {
+std::vector<unsigned char> RunTransactionTpb(bool read_only) {
   FbStatus st;
   IXpbBuilder* b = FbApi::Get().util->getXpbBuilder(&st, IXpbBuilder::TPB, nullptr, 0);
   b->insertTag(&st, read_only ? isc_tpb_read : isc_tpb_write);
@@ -70,6 +68,8 @@ std::vector<unsigned char> BuildTpb(bool read_only) {
   b->dispose();
   return out;
 }
+
+namespace {
 
 // A location without "host:" (or "host/port:") opens the embedded engine. A
 // one-letter prefix is a drive letter, not a host.
@@ -116,8 +116,8 @@ void Connection::Open(const std::string& connection_text) {
   FbStatus st;
   IXpbBuilder* dpb = nullptr;
   try {
-    session->tpb_write = BuildTpb(false);
-    session->tpb_read = BuildTpb(true);
+    session->tpb_write = RunTransactionTpb(false);
+    session->tpb_read = RunTransactionTpb(true);
     dpb = api.util->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0);
     dpb->insertString(&st, isc_dpb_user_name, target.user.c_str());
     dpb->insertString(&st, isc_dpb_password, target.password.c_str());

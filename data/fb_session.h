@@ -39,6 +39,10 @@ class FbStatus {
 // the formatted status text as description, with `secret` masked.
 RuntimeError ToRuntimeError(const Firebird::FbException& e, const std::string& secret);
 
+// The parameters of every transaction the program starts: read committed,
+// record version, wait (read only when asked).
+std::vector<unsigned char> RunTransactionTpb(bool read_only);
+
 struct FbSession {
   Firebird::IAttachment* att = nullptr;
   Firebird::ITransaction* run_tra = nullptr;  // BeginTrans .. Commit/Rollback
