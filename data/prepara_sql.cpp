@@ -1,5 +1,6 @@
 #include "data/prepara_sql.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -99,22 +100,26 @@ std::string RenderValue(const Value& v) {
 }
 
 std::string PreparaSql(std::string_view modelo, std::span<const Value> valores) {
-  std::string text(modelo);
+  // One pass over the template. Renderings go straight to the output, so a "?"
+  // inside a value is never seen as a marker. Each replaced marker keeps only
+  // the next kTailLimit characters of the template after it; `end` is where
+  // the template is cut.
+  std::string text;
+  text.reserve(modelo.size() + 16 * valores.size());
   size_t from = 0;
-  size_t index = 0;
-  for (;;) {
-    size_t marker = text.find('?', from);
-    if (marker == std::string::npos) return text;
-    if (marker + 1 > kMaxPosition) Raise(err::kOverflow);
-    if (index >= valores.size()) Raise(err::kSubscriptOutOfRange);
-    std::string rendering = RenderValue(valores[index]);
-    std::string next = text.substr(0, marker);
-    next += rendering;
-    next.append(text, marker + 1, kTailLimit);
-    text = std::move(next);
-    // The search resumes after the rendering: a "?" inside a value is no marker.
-    from = marker + rendering.size();
-    ++index;
+  size_t end = modelo.size();
+  for (size_t i = 0;; ++i) {
+    const size_t marker = modelo.substr(0, end).find('?', from);
+    if (marker == std::string_view::npos) {
+      text.append(modelo, from, end - from);
+      return text;
+    }
+    text.append(modelo, from, marker - from);
+    if (text.size() + 1 > kMaxPosition) Raise(err::kOverflow);
+    if (i >= valores.size()) Raise(err::kSubscriptOutOfRange);
+    text += RenderValue(valores[i]);
+    from = marker + 1;
+    end = std::min(end, from + kTailLimit);
   }
 }
 

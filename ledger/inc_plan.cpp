@@ -9,10 +9,19 @@
 namespace kz {
 namespace {
 
-bool ContemElemento(const std::string& lista, const std::string& elemento,
-                    const std::string& separador) {
-  const std::string cercado = separador + elemento + separador;
-  return (separador + lista + separador).find(cercado) != std::string::npos;
+// Whether `elemento` is one whole element of `lista`: found with a separator
+// (or the list's edge) on both sides.
+bool ContemElemento(std::string_view lista, std::string_view elemento, std::string_view separador) {
+  for (size_t at = lista.find(elemento); at != std::string_view::npos;
+       at = lista.find(elemento, at + 1)) {
+    const std::string_view antes = lista.substr(0, at);
+    const std::string_view depois = lista.substr(at + elemento.size());
+    if ((antes.empty() || antes.ends_with(separador)) &&
+        (depois.empty() || depois.starts_with(separador))) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -34,7 +43,8 @@ std::string MontaLista(const Value& valor, std::string& lista, std::string& sepa
   const bool presente = sem_aspas ? lista.find(elemento) != std::string::npos
                                   : ContemElemento(lista, elemento, separador);
   if (presente) return lista;
-  lista = lista + separador + elemento;
+  lista += separador;
+  lista += elemento;
   return lista;
 }
 

@@ -188,6 +188,7 @@ TEST(LedgerList, AddsQuotedElementsOnceAndClosesOnAnEmptyValue) {
       {"1.1", "1.1.01", ";", 1, "1.1.01"},  // found as a plain substring
       {"2", "1", " | ", 1, "1 | 2"},
       {"O", "'O''B','O'''", "", 0, "'O''B','O''','O'"},
+      {"O", "'O''B','O'", "", 0, "'O''B','O'"},  // whole after a partial match
       {"", "'5'", "", 0, "('5')"},
   };
   for (auto [valor, lista, separador, sem_aspas, resultado] : cases) {

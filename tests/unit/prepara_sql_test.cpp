@@ -80,6 +80,10 @@ TEST(PreparaSqlTest, Templates) {
 // positions that do not overflow past 16 bits.
 TEST(PreparaSqlTest, LimitsAndFailures) {
   EXPECT_EQ(PreparaSql("?" + std::string(6000, 'x'), {"v"}), "'v'" + std::string(5000, 'x'));
+  // The cut follows the first marker; a later one keeps what is left of it.
+  EXPECT_EQ(
+      PreparaSql("?" + std::string(4990, 'x') + "?" + std::string(6000, 'y'), {"v", int32_t{1}}),
+      "'v'" + std::string(4990, 'x') + "1" + std::string(9, 'y'));
   EXPECT_EQ(Outcome([] { return PreparaSql("A=? AND B=?", {int32_t{1}}); }), "#9");
   const std::string far = std::string(32766, ' ');
   EXPECT_EQ(PreparaSql(far + "?", {int32_t{1}}), far + "1");
