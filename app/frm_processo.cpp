@@ -3,13 +3,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <iostream>
+#include <string>
 
 #include "app/escolhe_conexao.h"
 #include "app/settings.h"
+#include "batch/previa.h"
 #include "batch/processa.h"
+#include "common/mensagem.h"
+#include "data/connection_text.h"
 #include "data/grava_erro.h"
 #include "data/record_set.h"
+#include "data/vigia.h"
 
 namespace kz {
 namespace {
@@ -46,8 +50,19 @@ void CarregaContexto(frmProcesso& F) {
   F.EpnAte = r.EpnAte;
   M.CodUsuario = r.CodUsuario;
 
+  // How the run waits. Unset, it waits as long as it takes, as it always did.
+  M.Opcoes.lock_timeout_s = SegundosDoAmbiente("KZ_LOCK_TIMEOUT");
+  M.Opcoes.connect_timeout_s = SegundosDoAmbiente("KZ_CONNECT_TIMEOUT");
+  M.Opcoes.commit_timeout_s = SegundosDoAmbiente("KZ_COMMIT_TIMEOUT");
+  if (M.Opcoes.commit_timeout_s == 0) M.Opcoes.commit_timeout_s = kEsperaPeloCommit;
+  // The SQL role is an item of the settings line as written: the short forms
+  // keep only the location, user and password of it.
+  M.Opcoes.role = ParseConnectionText(F.StrConexao).role;
+  // So that a database administrator finds the run in MON$ATTACHMENTS.
+  M.Opcoes.processo = "cancela-empenhos";
+
   EscolheConexao(F.StrConexao, F.UsuarioBD, F.SenhaBD);
-  M.Conexao.Open(F.StrConexao);
+  M.Conexao.Open(F.StrConexao, M.Opcoes);
 
   FechaRs(F.RsAux);
   F.RsAux.Open("SELECT CURRENT_TIMESTAMP AS DATASIS FROM RDB$DATABASE", M.Conexao);
@@ -75,20 +90,45 @@ int Form_Load(frmProcesso& F) {
   try {
     CarregaContexto(F);
   } catch (const RuntimeError& e) {
-    std::cerr << "Cancelamento de Empenhos: Erro " << e.Number() << ": " << e.Description()
-              << std::endl;
+    Mensagem(Prioridade::kErro, "Erro " + std::to_string(e.Number()) + ": " + e.Description());
     F.M.Conexao.Close();
     return kExitStartupFailed;
+  } catch (const Interrompido&) {
+    // Stopped while reading the run context: nothing was changed.
+    F.M.Conexao.Close();
+    return kExitRolledBack;
   }
-  switch (Processa(F)) {
+  const ResultadoDoLote r = Processa(F);
+  switch (r.fim) {
     case FimDoLote::Confirmado:
+      if (!r.relatorio_gravado) return kExitCommittedNoReport;
       return F.M.ErrosGravados > 0 ? kExitCommittedWithErrors : kExitCommitted;
     case FimDoLote::Recusado:
       return kExitRefused;
     case FimDoLote::Desfeito:
-      break;
+      return kExitRolledBack;
+    case FimDoLote::Incerto:
+      return kExitUnknown;
+    case FimDoLote::SemInicio:
+      return kExitStartupFailed;
   }
   return kExitRolledBack;
+}
+
+}  // namespace kz
+
+namespace kz {
+
+int Verifica(frmProcesso& F) {
+  try {
+    CarregaContexto(F);
+    return Previa(F) == FimDaPrevia::kSeguiria ? kExitCommitted : kExitRefused;
+  } catch (const RuntimeError& e) {
+    Mensagem(Prioridade::kErro, "Erro " + std::to_string(e.Number()) + ": " + e.Description());
+  } catch (const Interrompido&) {
+  }
+  F.M.Conexao.Close();
+  return kExitStartupFailed;
 }
 
 }  // namespace kz

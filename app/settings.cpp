@@ -84,8 +84,13 @@ RunSettings ConvertRunLine(const std::string& linha) {
   const Value texto(linha);
   RunSettings run;
 
-  const std::optional<DateTime> data = DateTime::ParseDayFirst(Campo(texto, kFieldSeparator, 1));
-  if (!data) Raise(err::kTypeMismatch);
+  // The booking date is a date: a time of day would make every ledger
+  // insert fail after the rest of the run had been applied.
+  const std::string campo_data = Campo(texto, kFieldSeparator, 1);
+  const std::optional<DateTime> data = DateTime::ParseDayFirst(campo_data);
+  if (!data || data->HasTime() || campo_data.find(':') != std::string::npos) {
+    Raise(err::kTypeMismatch);
+  }
   run.DataCanc = *data;
 
   // Any text reads as a number here (empty text as 0); only the range can fail.
@@ -96,6 +101,23 @@ RunSettings ConvertRunLine(const std::string& linha) {
   run.EpnAte = TextToLong(Campo(texto, kFieldSeparator, 4));
   run.CodUsuario = TextToLong(Campo(texto, kFieldSeparator, 5));
   return run;
+}
+
+int SegundosDoAmbiente(const char* nome) {
+  const char* v = std::getenv(nome);
+  if (v == nullptr || *v == '\0') return 0;
+  const std::string_view t = TrimBlanks(v);
+  int64_t segundos = 0;
+  for (char ch : t) {
+    if (!IsDigit(ch) || segundos > 86400) segundos = -1;
+    if (segundos < 0) break;
+    segundos = segundos * 10 + (ch - '0');
+  }
+  if (t.empty() || segundos <= 0 || segundos > 86400) {
+    Raise(err::kTypeMismatch, std::string("Type mismatch: ") + nome + "=" + v +
+                                  " (um numero de segundos de 1 a 86400)");
+  }
+  return static_cast<int>(segundos);
 }
 
 int32_t TextToLong(const std::string& text) {

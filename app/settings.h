@@ -40,6 +40,10 @@ std::string ReadRunLine(const std::filesystem::path& dir);
 // run time raises them).
 RunSettings ConvertRunLine(const std::string& linha);
 
+// A number of seconds from the environment variable `nome`: 0 when unset or
+// empty; 1 to 86400 otherwise, anything else raises 13 naming the variable.
+int SegundosDoAmbiente(const char* nome);
+
 // Text to 32-bit whole number: decimal digits with an optional sign and
 // surrounding blanks, a fraction rounded half to even. 13 when it is no
 // number, 6 outside the range.

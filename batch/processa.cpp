@@ -1,64 +1,51 @@
 #include "batch/processa.h"
 
-#include <unistd.h>
+#include <signal.h>
 
-#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "batch/canc_epn.h"
+#include "batch/confirmacao.h"
+#include "batch/fechamento.h"
+#include "batch/lote.h"
 #include "batch/relatorio.h"
+#include "common/mensagem.h"
 #include "data/grava_erro.h"
 #include "data/grava_log_sys.h"
 #include "data/handler.h"
 #include "data/prepara_sql.h"
 #include "data/record_set.h"
+#include "data/vigia.h"
+#include "ledger/inc_plan.h"
 
 namespace kz {
 namespace {
 
 constexpr const char* kParametrosInvalidos = "Parametros de Liberação Invalidos !";
+constexpr const char* kErroCancelamento = "Erro Cancelamento !";
 
-// A progress line on a terminal, rewritten at most once a second.
-class Progresso {
- public:
-  Progresso() : tty_(::isatty(STDERR_FILENO) == 1), inicio_(Clock::now()), ultimo_(inicio_) {}
-
-  void Avanca(size_t feitos) {
-    if (!tty_) return;
-    const auto agora = Clock::now();
-    if (agora - ultimo_ < std::chrono::seconds(1)) return;
-    ultimo_ = agora;
-    std::fprintf(stderr, "\r%zu empenhos cancelados (%.0f/s)   ", feitos, feitos / Segundos());
-    std::fflush(stderr);
-    escreveu_ = true;
-  }
-
-  void Termina() {
-    if (escreveu_) std::fputs("\r\n", stderr);
-  }
-
-  double Segundos() const { return std::chrono::duration<double>(Clock::now() - inicio_).count(); }
-
- private:
-  using Clock = std::chrono::steady_clock;
-  bool tty_;
-  bool escreveu_ = false;
-  Clock::time_point inicio_;
-  Clock::time_point ultimo_;
-};
+// For the tests: when KZ_PAUSA_TESTE names `ponto`, the process stops itself
+// there (SIGSTOP) until it is continued, so that a test can act at a known
+// point of a run.
+void PontoDeTeste(const char* ponto) {
+  const char* pausa = std::getenv("KZ_PAUSA_TESTE");
+  if (pausa && std::strcmp(pausa, ponto) == 0) ::raise(SIGSTOP);
+}
 
 // Runs a SELECT ... WITH LOCK to its end, so that every row it names is
 // locked for the rest of the run; after a lock conflict it runs again.
-void Trava(Modulo1& M, const std::string& sql) {
+// `linha` sees each row.
+template <class Linha>
+void Trava(Modulo1& M, const std::string& sql, Linha&& linha) {
   M.Sql = sql;
   RepeteEmDeadlock([&] {
     RecordSet trava;
     trava.Open(M.Sql, M.Conexao, adOpenForwardOnly);
-    while (!trava.Eof()) trava.MoveNext();
+    for (; !trava.Eof(); trava.MoveNext()) linha(trava);
   });
 }
 
@@ -68,105 +55,166 @@ void Trava(Modulo1& M, const std::string& sql) {
 //   committed, the lock meets the conflict, runs again, finds nothing of the
 //   status and the second run is refused instead of posting every reversal a
 //   second time;
-// - the company's ledger numbering row, which the first new entry would lock
-//   anyway until the commit: a run of another status waits here holding only
-//   its own commitments, instead of taking statistics or balance rows first
-//   and then waiting for the numbering row while the other run waits for
-//   those rows (a deadlock that the unlimited retries would repeat forever).
-void TravaExecucao(frmProcesso& F) {
+// - the balance rows of the cost-of-goods-sold accounts, which every run
+//   updates with its first entry and holds until its commit: a run of
+//   another status waits here holding only its own commitments, instead of
+//   taking statistics or balance rows first and then waiting for rows the
+//   first run holds while that one waits for its rows (a deadlock). These are
+//   rows the run writes anyway, so the lock needs no privilege the run does
+//   not already need.
+void TravaExecucao(frmProcesso& F, Lote& lote) {
   Modulo1& M = F.M;
-  Trava(M, PreparaSql("SELECT CodEpn FROM TB_VDA_CADEPN WHERE STAEPN=? WITH LOCK",
-                      {Value(F.StaEpnCanc)}));
-  Trava(M, PreparaSql("SELECT NOLANCA FROM TB_CTG_NUMLAN WHERE CODEMP=? WITH LOCK",
-                      {Value(M.EmpCtg)}));
+  Trava(M,
+        PreparaSql("SELECT CodEpn FROM TB_VDA_CADEPN WHERE STAEPN=? WITH LOCK",
+                   {Value(F.StaEpnCanc)}),
+        [&](const RecordSet& r) {
+          const Value codigo = r.FieldAt(0);
+          if (!codigo.IsNull()) lote.travados.insert(codigo.ToLong());
+        });
+  for (const std::string& conta : {F.CtaEstBai, F.CtaCtoVda}) {
+    if (conta.empty()) continue;
+    Trava(M,
+          PreparaSql("SELECT CodCon FROM TB_CTG_CADPLA WHERE CodEmp=? AND CodCon IN ",
+                     {Value(M.EmpCtg)}) +
+              ListaDeContas(conta) + " WITH LOCK",
+          [](const RecordSet&) {});
+  }
+  lote.total = lote.travados.size();
+}
+
+// The failure path: the error is recorded under "Processa" (committed on its
+// own), the run rolled back and the connection closed.
+void Desfaz(Modulo1& M, const RuntimeError& e) {
+  try {
+    GravaErro(M, "Processa", e);
+  } catch (const RuntimeError& g) {
+    MsgBox("Erro " + std::to_string(e.Number()) + ": " + e.Description());
+    MsgBox("Erro ao gravar o erro " + std::to_string(g.Number()) + ": " + g.Description());
+  }
+  try {
+    if (M.Conexao.InTransaction()) M.Conexao.RollbackTrans();
+  } catch (const RuntimeError&) {
+    // Nothing was committed; closing the attachment undoes the rest.
+  }
+  M.Conexao.Close();
+}
+
+const char* NomeDoSinal(int sinal) {
+  switch (sinal) {
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGINT:
+      return "SIGINT";
+    case SIGHUP:
+      return "SIGHUP";
+  }
+  return "um sinal";
+}
+
+std::string CaminhoDoRelatorio() {
+  std::error_code ec;
+  const std::filesystem::path aqui = std::filesystem::current_path(ec);
+  return ec ? std::string(kArquivoRelatorio) : (aqui / kArquivoRelatorio).string();
 }
 
 }  // namespace
 
-FimDoLote Processa(frmProcesso& F) {
+ResultadoDoLote Processa(frmProcesso& F) {
   Modulo1& M = F.M;
-  Relatorio relatorio;
+  std::optional<Relatorio> relatorio;
+  try {
+    relatorio.emplace();
+  } catch (const RuntimeError& e) {
+    Mensagem(Prioridade::kErro,
+             "Erro " + std::to_string(e.Number()) + ": " + e.Description() + "; nada foi feito");
+    return {FimDoLote::SemInicio, false};
+  }
 
   // The mark must be negative: 0 means no valid settings, and a positive
   // value would name existing ledger entries to post again.
   if (F.StaEpnCanc >= 0) {
     MsgBox(kParametrosInvalidos);
-    return FimDoLote::Recusado;
+    return {FimDoLote::Recusado, relatorio->Fecha()};
   }
 
-  Progresso progresso;
-  std::vector<int32_t> cancelados;  // reported once the commit has succeeded
-  std::optional<Value> atual;       // the commitment being cancelled, if any
+  Lote lote;
   // On a failure the report says which commitment was being cancelled (the
   // code columns stay blank when none was) and claims nothing that was undone.
-  auto linha_de_erro = [&] {
-    progresso.Termina();
-    if (atual) {
-      relatorio.Linha(*atual, "Erro Cancelamento !");
+  auto desfeito = [&] {
+    vigia::FimDoProgresso();
+    if (lote.atual) {
+      relatorio->Linha(*lote.atual, kErroCancelamento);
     } else {
-      relatorio.LinhaSemCodigo("Erro Cancelamento !");
+      relatorio->LinhaSemCodigo(kErroCancelamento);
     }
+    return ResultadoDoLote{FimDoLote::Desfeito, relatorio->Fecha()};
   };
+  Desfecho desfecho = Desfecho::kIncerto;
   try {
     M.Conexao.BeginTrans();
-    TravaExecucao(F);
-    M.Sql = PreparaSql("SELECT * FROM TB_VDA_CADEPN WHERE STAEPN=?", {Value(F.StaEpnCanc)});
-    FechaRs(F.RsEpn);
-    F.RsEpn.Open(M.Sql, M.Conexao, adOpenKeyset);
-    if (F.RsEpn.Eof()) {
+    lote.conexao = M.Conexao.AttachmentId();
+    Mensagem(Prioridade::kInfo, "conexao " + std::to_string(lote.conexao) + ", transacao " +
+                                    std::to_string(M.Conexao.TransactionId()));
+    TravaExecucao(F, lote);
+    vigia::Progresso(0, lote.total);
+    if (!SelecionaEmpenhos(F)) {
       MsgBox(kParametrosInvalidos);
       M.Conexao.RollbackTrans();
-      return FimDoLote::Recusado;
+      return {FimDoLote::Recusado, relatorio->Fecha()};
     }
-    do {
-      atual = F.RsEpn.Fields("CodEpn");
-      const int32_t codigo = atual->ToLong();
-      CancEpn(F, codigo);
-      cancelados.push_back(codigo);
-      atual.reset();
-      progresso.Avanca(cancelados.size());
-      F.RsEpn.MoveNext();
-    } while (!F.RsEpn.Eof());
-
-    const std::string argumentos =
-        " (" + std::to_string(F.StaEpnCanc) + "," + std::to_string(M.CodUsuario) + ")";
-    M.Sql = "EXECUTE PROCEDURE CANCELA_SAIDA_ESTOQUE" + argumentos;
-    Passo(M, 1, [&] { M.Conexao.Execute(M.Sql); });
-    M.Sql = "EXECUTE PROCEDURE CANCELA_ENTRADA_ESTOQUE" + argumentos;
-    Passo(M, 2, [&] { M.Conexao.Execute(M.Sql); });
-    M.Sql = PreparaSql("UPDATE TB_VDA_CADEPN SET STAEPN=4 WHERE STAEPN=?", {Value(F.StaEpnCanc)});
-    Passo(M, 3, [&] { M.Conexao.Execute(M.Sql); });
+    CancelaSelecionados(F, lote);
+    PontoDeTeste("fechamento");
+    FechaLote(F, lote);
     GravaLogSys(M, Value(M.CodUsuario), "VDA", "Cancela",
                 "Empenhos de " + std::to_string(F.EpnDe) + " a " + std::to_string(F.EpnAte));
-    M.Conexao.CommitTrans();
+    PontoDeTeste("commit");
+    desfecho = Confirma(F, lote);
   } catch (const RunEnded&) {
     // A routine below recorded its error and rolled the run back.
-    linha_de_erro();
-    return FimDoLote::Desfeito;
+    return desfeito();
+  } catch (const Interrompido& i) {
+    vigia::ReconheceParada();
+    const ResultadoDoLote r = desfeito();
+    Desfaz(M, RuntimeError(18, std::string("Execucao interrompida pelo operador (") +
+                                   NomeDoSinal(i.sinal) + "); nada foi gravado"));
+    Mensagem(Prioridade::kErro, std::string("interrompido por ") + NomeDoSinal(i.sinal) +
+                                    "; a execucao foi desfeita e pode ser executada de novo");
+    return r;
   } catch (const RuntimeError& e) {
-    linha_de_erro();
-    try {
-      GravaErro(M, "Processa", e);
-    } catch (const RuntimeError& g) {
-      MsgBox("Erro " + std::to_string(e.Number()) + ": " + e.Description());
-      MsgBox("Erro ao gravar o erro " + std::to_string(g.Number()) + ": " + g.Description());
-    }
-    try {
-      if (M.Conexao.InTransaction()) M.Conexao.RollbackTrans();
-    } catch (const RuntimeError&) {
-      // Nothing was committed; closing the attachment undoes the rest.
-    }
-    M.Conexao.Close();
-    return FimDoLote::Desfeito;
+    const ResultadoDoLote r = desfeito();
+    Desfaz(M, e);
+    return r;
   }
 
-  progresso.Termina();
-  for (const int32_t codigo : cancelados) relatorio.Linha(Value(codigo), "Cancelado !");
-  std::fprintf(stderr,
-               "Cancelamento de Empenhos: %zu empenhos cancelados em %.1f s; relatorio: %s\n",
-               cancelados.size(), progresso.Segundos(),
-               (std::filesystem::current_path() / kArquivoRelatorio).string().c_str());
-  return FimDoLote::Confirmado;
+  vigia::FimDoProgresso();
+  ResultadoDoLote r;
+  switch (desfecho) {
+    case Desfecho::kConfirmado:
+      r.fim = FimDoLote::Confirmado;
+      for (const int32_t codigo : lote.cancelados) relatorio->Linha(Value(codigo), "Cancelado !");
+      break;
+    case Desfecho::kDesfeito:
+      r.fim = FimDoLote::Desfeito;
+      relatorio->LinhaSemCodigo(kErroCancelamento);
+      break;
+    case Desfecho::kIncerto:
+      r.fim = FimDoLote::Incerto;
+      break;
+  }
+  r.relatorio_gravado = relatorio->Fecha();
+  if (!r.relatorio_gravado) {
+    Mensagem(Prioridade::kErro, "o relatorio " + CaminhoDoRelatorio() +
+                                    " nao pode ser gravado por inteiro (" + relatorio->Falha() +
+                                    ")");
+  }
+  if (r.fim == FimDoLote::Confirmado) {
+    char tempo[32];
+    std::snprintf(tempo, sizeof tempo, "%.1f", vigia::Decorrido());
+    Mensagem(Prioridade::kInfo, std::to_string(lote.cancelados.size()) +
+                                    " empenhos cancelados em " + tempo +
+                                    " s; relatorio: " + CaminhoDoRelatorio());
+  }
+  return r;
 }
 
 }  // namespace kz

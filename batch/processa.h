@@ -7,11 +7,18 @@ namespace kz {
 enum class FimDoLote {
   Confirmado,  // the run committed
   Recusado,    // "Parametros de Liberação Invalidos !": nothing changed
-  Desfeito,    // a failure rolled the run back
+  Desfeito,    // a failure or a stop request rolled the run back
+  Incerto,     // the commit's answer was lost and the outcome could not be verified
+  SemInicio,   // the report could not be started: nothing was done
+};
+
+struct ResultadoDoLote {
+  FimDoLote fim = FimDoLote::Desfeito;
+  bool relatorio_gravado = true;  // the report was written in full
 };
 
 // The batch driver: cancels, in one transaction, every commitment whose
 // STAEPN is the run's status value, writing "Resultado do Cancelamento.txt".
-FimDoLote Processa(frmProcesso& F);
+ResultadoDoLote Processa(frmProcesso& F);
 
 }  // namespace kz

@@ -102,6 +102,18 @@ Currency Currency::MulDiv(Currency a, Currency b, Currency c) {
   return Currency(FitOrOverflow(DivideHalfEven(product, c.raw_)));
 }
 
+Currency Currency::MenosPorcento(Currency a, int64_t p_unscaled, int p_scale) {
+  if (p_scale < 0 || p_scale > 18) Raise(err::kOverflow);
+  __int128 escala = 1;
+  for (int i = 0; i < p_scale; ++i) escala *= 10;
+  const __int128 cem = 100 * escala;
+  __int128 produto = 0;
+  if (__builtin_mul_overflow(static_cast<__int128>(a.raw_), cem - p_unscaled, &produto)) {
+    Raise(err::kOverflow);
+  }
+  return Currency(FitOrOverflow(DivideHalfEven(produto, cem)));
+}
+
 Currency operator+(Currency a, Currency b) {
   return Currency(FitOrOverflow(static_cast<__int128>(a.raw_) + b.raw_));
 }

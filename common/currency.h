@@ -35,6 +35,11 @@ class Currency {
   // overflow, 11 on division by zero).
   static Currency MulDiv(Currency a, Currency b, Currency c);
 
+  // a × (100 − p) ÷ 100, where p = p_unscaled × 10^-p_scale (scale 0..18)
+  // is a percentage as the database holds it: computed exactly and rounded
+  // once, half to even (error 6 when it does not fit).
+  static Currency MenosPorcento(Currency a, int64_t p_unscaled, int p_scale);
+
   friend Currency operator+(Currency a, Currency b);
   friend Currency operator-(Currency a, Currency b);
   friend Currency operator-(Currency a);

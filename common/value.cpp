@@ -190,6 +190,51 @@ int32_t Value::ToLong() const {
   }
 }
 
+namespace {
+
+Value::Exato ExatoDe(const Decimal& d) {
+  std::string digitos = d.digits;
+  int64_t expoente = d.exponent;
+  if (expoente > 0) {
+    if (expoente > 18) Raise(err::kOverflow);
+    digitos.append(static_cast<size_t>(expoente), '0');
+    expoente = 0;
+  }
+  if (-expoente > 18) Raise(err::kOverflow);
+  const size_t inicio = std::min(digitos.find_first_not_of('0'), digitos.size());
+  if (digitos.size() - inicio > 18) Raise(err::kOverflow);
+  int64_t n = 0;
+  for (size_t i = inicio; i < digitos.size(); ++i) n = n * 10 + (digitos[i] - '0');
+  return Value::Exato{d.negative ? -n : n, static_cast<int>(-expoente)};
+}
+
+}  // namespace
+
+Value::Exato Value::ToExato() const {
+  switch (GetType()) {
+    case Type::Empty:
+      return Exato{};
+    case Type::Null:
+      Raise(err::kInvalidUseOfNull);
+    case Type::Integer:
+    case Type::Long:
+      return Exato{ToLong(), 0};
+    case Type::Currency:
+      return Exato{std::get<kz::Currency>(v_).Raw(), 4};
+    case Type::Double: {
+      const DoubleRep& d = std::get<DoubleRep>(v_);
+      if (d.scale >= 0) return Exato{d.unscaled, d.scale};
+      if (!std::isfinite(d.value)) Raise(err::kOverflow);
+      return ExatoDe(DecimalFromDouble(d.value));
+    }
+    case Type::Date:
+      Raise(err::kTypeMismatch);
+    case Type::Text:
+      return ExatoDe(TextNumberOrMismatch(std::get<std::string>(v_)));
+  }
+  return Exato{};
+}
+
 kz::Currency Value::ToCurrency() const {
   switch (GetType()) {
     case Type::Empty:

@@ -46,6 +46,16 @@ class Value {
   // dd/mm/yyyy [hh:mm:ss], texts as they are, Empty as "". Null raises 94.
   std::string DisplayText() const;
 
+  // A number as its exact decimal digits: unscaled × 10^-scale. Database
+  // numbers keep the digits they were stored with; a Double without them
+  // gives its shortest digits; a text is read as a locale number (13
+  // otherwise). Null raises 94; more than 18 decimals or 18 digits raise 6.
+  struct Exato {
+    int64_t unscaled = 0;
+    int scale = 0;
+  };
+  Exato ToExato() const;
+
   int16_t ToInteger() const;
   int32_t ToLong() const;
   kz::Currency ToCurrency() const;

@@ -1,14 +1,18 @@
 #include "data/connection.h"
 
 #include <ibase.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 #include "data/connection_text.h"
+#include "data/familia_sql.h"
 #include "data/fb_session.h"
 #include "data/record_set.h"
 #include "data/sql_trace.h"
+#include "data/vigia.h"
 
 using namespace Firebird;
 
@@ -25,7 +29,27 @@ FbApi& FbApi::Get() {
   return api;
 }
 
-RuntimeError ToRuntimeError(const FbException& e, const std::string& secret) {
+namespace {
+
+bool IsNetworkLoss(intptr_t code) {
+  switch (code) {
+    case isc_network_error:
+    case isc_net_read_err:
+    case isc_net_write_err:
+    case isc_lost_db_connection:
+    case isc_conn_lost:
+    case isc_att_shutdown:
+    case isc_net_server_shutdown:
+    case isc_shutdown:
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+RuntimeError ToRuntimeError(const FbException& e, const std::string& secret, std::string_view sql,
+                            int lock_timeout_s, std::chrono::steady_clock::duration waited) {
   char text[2048];
   FbApi::Get().util->formatStatus(text, sizeof text, e.getStatus());
   std::string description(text);
@@ -35,19 +59,81 @@ RuntimeError ToRuntimeError(const FbException& e, const std::string& secret) {
       description.replace(at, secret.size(), "***");
     }
   }
-  const auto code = static_cast<int32_t>(isc_sqlcode(e.getStatus()->getErrors()));
-  return RuntimeError(code, description);
+  const intptr_t* v = e.getStatus()->getErrors();
+  const auto code = static_cast<int32_t>(isc_sqlcode(v));
+
+  // The kind is read from the error codes, never from the text: a trigger's
+  // exception may say "deadlock" and is no lock conflict.
+  ErrorKind kind = ErrorKind::kOther;
+  int64_t holder = 0;
+  bool timeout = false;
+  for (size_t i = 0; v[i] != isc_arg_end; i += 2) {
+    if (v[i] == isc_arg_cstring) {
+      ++i;  // length, then the text
+      continue;
+    }
+    if (v[i] != isc_arg_gds) continue;
+    const intptr_t gds = v[i + 1];
+    // The holder comes as a number or as its decimal text.
+    if (gds == isc_concurrent_transaction && v[i + 2] == isc_arg_number) holder = v[i + 3];
+    if (gds == isc_concurrent_transaction && v[i + 2] == isc_arg_string) {
+      holder = std::strtoll(reinterpret_cast<const char*>(v[i + 3]), nullptr, 10);
+    }
+    if (kind != ErrorKind::kOther) continue;
+    if (gds == isc_deadlock || gds == isc_update_conflict || gds == isc_lock_conflict) {
+      kind = ErrorKind::kLockConflict;
+    } else if (gds == isc_lock_timeout) {
+      kind = ErrorKind::kLockConflict;
+      timeout = true;
+    } else if (gds == isc_unique_key_violation) {
+      kind = ErrorKind::kUniqueKey;
+    } else if (gds == isc_cancelled) {
+      kind = ErrorKind::kCancelled;
+    } else if (IsNetworkLoss(gds)) {
+      kind = ErrorKind::kConnectionLost;
+    }
+  }
+  std::string family = sql.empty() ? std::string() : FamiliaSql(sql);
+  // The server reports a lock timeout as a plain conflict: a conflict that
+  // waited about the whole timeout is taken as one (the server counts it in
+  // whole seconds, so the first may come up to a second early). A conflict
+  // after a shorter wait (the holder committed) is run again as usual.
+  const auto quase = std::max(std::chrono::milliseconds(lock_timeout_s * 1000 - 1000),
+                              std::chrono::milliseconds(lock_timeout_s * 500));
+  if (kind == ErrorKind::kLockConflict && lock_timeout_s > 0 && (timeout || waited >= quase)) {
+    kind = ErrorKind::kLockTimeout;
+    description =
+        "tempo de espera por bloqueio esgotado (KZ_LOCK_TIMEOUT=" + std::to_string(lock_timeout_s) +
+        " s) em " + family + "\n-" + description;
+  }
+  return RuntimeError(code, description, kind, holder, std::move(family));
 }
 
 void FbSession::Fail(const FbException& e) const { throw ToRuntimeError(e, password); }
+
+ComandoEmCurso::ComandoEmCurso(const FbSession& s, std::string_view sql)
+    : s_(s), sql_(sql), inicio_(std::chrono::steady_clock::now()) {
+  vigia::ComandoInicia(s.att, sql);
+}
+
+ComandoEmCurso::~ComandoEmCurso() { vigia::ComandoTermina(); }
+
+void ComandoEmCurso::Fail(const FbException& e) const {
+  RuntimeError erro = ToRuntimeError(e, s_.password, sql_, s_.opcoes.lock_timeout_s,
+                                     std::chrono::steady_clock::now() - inicio_);
+  if (erro.Kind() == ErrorKind::kCancelled && vigia::ParadaPedida()) {
+    throw Interrompido{vigia::Sinal()};
+  }
+  throw erro;
+}
 
 ITransaction* FbSession::Current() const {
   if (!own.empty()) return own.back();
   return run_tra;
 }
 
-ITransaction* FbSession::Start(bool read_only) {
-  const auto& tpb = read_only ? tpb_read : tpb_write;
+ITransaction* FbSession::Start(ModoTransacao modo) {
+  const std::vector<unsigned char>& tpb = tpbs[static_cast<size_t>(modo)];
   FbStatus st;
   try {
     return att->startTransaction(&st, static_cast<unsigned>(tpb.size()), tpb.data());
@@ -56,13 +142,15 @@ ITransaction* FbSession::Start(bool read_only) {
   }
 }
 
-std::vector<unsigned char> RunTransactionTpb(bool read_only) {
+std::vector<unsigned char> RunTransactionTpb(ModoTransacao modo, int lock_timeout_s) {
   FbStatus st;
   IXpbBuilder* b = FbApi::Get().util->getXpbBuilder(&st, IXpbBuilder::TPB, nullptr, 0);
-  b->insertTag(&st, read_only ? isc_tpb_read : isc_tpb_write);
+  b->insertTag(&st, modo == ModoTransacao::kEscrita ? isc_tpb_write : isc_tpb_read);
   b->insertTag(&st, isc_tpb_read_committed);
-  b->insertTag(&st, isc_tpb_rec_version);
+  b->insertTag(&st,
+               modo == ModoTransacao::kVerificacao ? isc_tpb_no_rec_version : isc_tpb_rec_version);
   b->insertTag(&st, isc_tpb_wait);
+  if (lock_timeout_s > 0) b->insertInt(&st, isc_tpb_lock_timeout, lock_timeout_s);
   const unsigned char* p = b->getBuffer(&st);
   std::vector<unsigned char> out(p, p + b->getBufferLength(&st));
   b->dispose();
@@ -107,25 +195,47 @@ FbSession& Connection::Session() {
   return *s_;
 }
 
-void Connection::Open(const std::string& connection_text) {
+void Connection::Open(const std::string& connection_text, const OpcoesConexao& opcoes) {
   if (s_ && s_->att) Raise(3705, "Operation is not allowed when the object is open.");
   const ConnectionTarget target = ParseConnectionText(connection_text);
   auto session = std::make_unique<FbSession>();
   session->password = target.password;
+  session->opcoes = opcoes;
+  const std::string& role = opcoes.role.empty() ? target.role : opcoes.role;
   FbApi& api = FbApi::Get();
   FbStatus st;
   IXpbBuilder* dpb = nullptr;
   try {
-    session->tpb_write = RunTransactionTpb(false);
-    session->tpb_read = RunTransactionTpb(true);
+    for (ModoTransacao modo :
+         {ModoTransacao::kEscrita, ModoTransacao::kLeitura, ModoTransacao::kVerificacao}) {
+      session->tpbs[static_cast<size_t>(modo)] = RunTransactionTpb(modo, opcoes.lock_timeout_s);
+    }
     dpb = api.util->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0);
     dpb->insertString(&st, isc_dpb_user_name, target.user.c_str());
     dpb->insertString(&st, isc_dpb_password, target.password.c_str());
     dpb->insertString(&st, isc_dpb_lc_ctype, target.charset.c_str());
+    if (!role.empty()) dpb->insertString(&st, isc_dpb_sql_role_name, role.c_str());
+    // What a database administrator sees in MON$ATTACHMENTS.
+    if (!opcoes.processo.empty()) {
+      dpb->insertString(&st, isc_dpb_process_name, opcoes.processo.c_str());
+      dpb->insertInt(&st, isc_dpb_process_id, static_cast<int>(::getpid()));
+    }
+    if (opcoes.connect_timeout_s > 0) {
+      dpb->insertInt(&st, isc_dpb_connect_timeout, opcoes.connect_timeout_s);
+    }
     // A plain path must not fall back silently to a server over TCP.
     if (IsEmbedded(target.location)) dpb->insertString(&st, isc_dpb_config, "Providers=Engine12");
-    session->att = api.dispatcher->attachDatabase(&st, target.location.c_str(),
-                                                  dpb->getBufferLength(&st), dpb->getBuffer(&st));
+    {
+      // A server that accepts the connection but never answers would hold the
+      // call for ever: the watcher ends the process past the limit.
+      const vigia::Conectando conectando(opcoes.connect_timeout_s, opcoes.status_sem_conexao,
+                                         "sem conexao com o banco de dados em " +
+                                             std::to_string(opcoes.connect_timeout_s) + " s" +
+                                             opcoes.sem_conexao,
+                                         opcoes.status_parada);
+      session->att = api.dispatcher->attachDatabase(&st, target.location.c_str(),
+                                                    dpb->getBufferLength(&st), dpb->getBuffer(&st));
+    }
     dpb->dispose();
   } catch (const FbException& e) {
     if (dpb) dpb->dispose();
@@ -171,14 +281,17 @@ void Connection::Execute(const std::string& sql) {
   TraceSql(SqlKind::kCommand, sql);
   ITransaction* tra = s.Current();
   const bool own_short = tra == nullptr;
-  if (own_short) tra = s.Start(false);
+  const ComandoEmCurso comando(s, sql);
+  if (own_short) tra = s.Start(ModoTransacao::kEscrita);
   FbStatus st;
   try {
-    s.att->execute(&st, tra, 0, sql.c_str(), SQL_DIALECT_V6, nullptr, nullptr, nullptr, nullptr);
+    // With its length: a NUL byte inside a literal is part of the text.
+    s.att->execute(&st, tra, static_cast<unsigned>(sql.size()), sql.data(), SQL_DIALECT_V6, nullptr,
+                   nullptr, nullptr, nullptr);
     if (own_short) tra->commit(&st);
   } catch (const FbException& e) {
     if (own_short) Rollback(tra);
-    s.Fail(e);
+    comando.Fail(e);
   }
 }
 
@@ -187,11 +300,13 @@ void Connection::Execute(const std::string& sql, int64_t& records_affected) {
   TraceSql(SqlKind::kCount, sql);
   ITransaction* tra = s.Current();
   const bool own_short = tra == nullptr;
-  if (own_short) tra = s.Start(false);
+  const ComandoEmCurso comando(s, sql);
+  if (own_short) tra = s.Start(ModoTransacao::kEscrita);
   FbStatus st;
   IStatement* stmt = nullptr;
   try {
-    stmt = s.att->prepare(&st, tra, 0, sql.c_str(), SQL_DIALECT_V6, 0);
+    stmt =
+        s.att->prepare(&st, tra, static_cast<unsigned>(sql.size()), sql.data(), SQL_DIALECT_V6, 0);
     stmt->execute(&st, tra, nullptr, nullptr, nullptr, nullptr);
     records_affected = static_cast<int64_t>(stmt->getAffectedRecords(&st));
     stmt->free(&st);
@@ -200,14 +315,14 @@ void Connection::Execute(const std::string& sql, int64_t& records_affected) {
   } catch (const FbException& e) {
     ReleaseQuietly(stmt);
     if (own_short) Rollback(tra);
-    s.Fail(e);
+    comando.Fail(e);
   }
 }
 
-void Connection::BeginTrans() {
+void Connection::BeginTrans(ModoTransacao modo) {
   FbSession& s = Session();
   if (s.run_tra) Raise(3251, "Transaction already open on the connection.");
-  s.run_tra = s.Start(false);
+  s.run_tra = s.Start(modo);
 }
 
 void Connection::CommitTrans() {
@@ -215,11 +330,21 @@ void Connection::CommitTrans() {
   if (!s.run_tra) Raise(3251, "No transaction is open on the connection.");
   s.CloseCursorsOf(s.run_tra);
   FbStatus st;
+  vigia::ConfirmacaoInicia(s.att, s.opcoes.commit_timeout_s);
   try {
     s.run_tra->commit(&st);
     s.run_tra = nullptr;
+    vigia::ConfirmacaoTermina();
   } catch (const FbException& e) {
-    s.Fail(e);
+    vigia::ConfirmacaoTermina();
+    RuntimeError erro = ToRuntimeError(e, s.password);
+    // An aborted wait (no answer within the commit timeout) ends as a
+    // cancelled call or a broken connection: either way the answer is lost.
+    if (erro.Kind() == ErrorKind::kCancelled || erro.Kind() == ErrorKind::kConnectionLost) {
+      ReleaseQuietly(s.run_tra);
+      throw RuntimeError(erro.Number(), erro.Description(), ErrorKind::kConnectionLost);
+    }
+    throw erro;
   }
 }
 
@@ -239,9 +364,52 @@ void Connection::RollbackTrans() {
 
 bool Connection::InTransaction() const { return s_ && s_->run_tra; }
 
+namespace {
+
+// The first number item of an info buffer; 0 when it is missing.
+int64_t InfoNumber(const unsigned char* buf, size_t size, unsigned char item) {
+  for (const unsigned char* p = buf; p + 3 <= buf + size && *p != isc_info_end;) {
+    const unsigned char tag = *p++;
+    const auto len = static_cast<short>(isc_portable_integer(p, 2));
+    p += 2;
+    if (tag == item && p + len <= buf + size) return isc_portable_integer(p, len);
+    p += len;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int64_t Connection::AttachmentId() {
+  FbSession& s = Session();
+  const unsigned char items[] = {isc_info_attachment_id};
+  unsigned char buf[32] = {};
+  FbStatus st;
+  try {
+    s.att->getInfo(&st, sizeof items, items, sizeof buf, buf);
+  } catch (const FbException& e) {
+    s.Fail(e);
+  }
+  return InfoNumber(buf, sizeof buf, isc_info_attachment_id);
+}
+
+int64_t Connection::TransactionId() {
+  FbSession& s = Session();
+  if (!s.run_tra) return 0;
+  const unsigned char items[] = {isc_info_tra_id};
+  unsigned char buf[32] = {};
+  FbStatus st;
+  try {
+    s.run_tra->getInfo(&st, sizeof items, items, sizeof buf, buf);
+  } catch (const FbException& e) {
+    s.Fail(e);
+  }
+  return InfoNumber(buf, sizeof buf, isc_info_tra_id);
+}
+
 Connection::OwnTransaction::OwnTransaction(Connection& c) : c_(c) {
   FbSession& s = c.Session();
-  s.own.push_back(s.Start(false));
+  s.own.push_back(s.Start(ModoTransacao::kEscrita));
 }
 
 Connection::OwnTransaction::~OwnTransaction() {

@@ -9,6 +9,26 @@ namespace kz {
 class RecordSet;
 struct FbSession;
 
+// How a connection waits. Zero means no limit (wait as long as it takes).
+struct OpcoesConexao {
+  int lock_timeout_s = 0;     // lock timeout of every transaction
+  int connect_timeout_s = 0;  // connecting; past it the process ends with `status_sem_conexao`
+  int status_sem_conexao = 4;
+  int status_parada = 3;     // a stop request while connecting ends the process with it
+  std::string sem_conexao;   // added to the message when connecting runs out of time
+  int commit_timeout_s = 0;  // waiting for the commit's answer; past it the connection is aborted
+  std::string role;          // SQL role; empty: the connection text's ROLE item, if any
+  std::string processo;      // the process name MON$ATTACHMENTS shows; empty: the client's default
+};
+
+// How a transaction reads.
+enum class ModoTransacao {
+  kEscrita,     // read committed, record version, wait: the run's
+  kLeitura,     // the same, read only
+  kVerificacao  // read only, read committed without record version: a row another
+                // transaction has changed and not yet ended is waited for
+};
+
 // The one database connection of a run, over the Firebird client library.
 // Every failure raises RuntimeError with the server's SQLCODE and its
 // formatted status text (never the password).
@@ -17,6 +37,11 @@ struct FbSession;
 // committed at once. Between BeginTrans and CommitTrans/RollbackTrans every
 // statement and every record set opened on the connection belong to the one
 // transaction (read committed, record version, wait).
+//
+// Every statement is reported to the run's watcher (data/vigia.h): a pending
+// stop request raises Interrompido before a statement starts, and a statement
+// cancelled by a stop request raises it too. A lock conflict that lasted the
+// whole lock timeout is raised as ErrorKind::kLockTimeout.
 class Connection {
  public:
   Connection();
@@ -27,7 +52,7 @@ class Connection {
   // Opens from a connection text (items DBNAME/Data Source, UID/User,
   // PWD/Password, CHARSET). A plain path opens the embedded engine;
   // host:path or host/port:path reaches a server.
-  void Open(const std::string& connection_text);
+  void Open(const std::string& connection_text, const OpcoesConexao& opcoes = {});
   void Close();
   int State() const;  // 0 closed, 1 open
 
@@ -36,10 +61,19 @@ class Connection {
   // Runs a statement and reports the number of rows it changed.
   void Execute(const std::string& sql, int64_t& records_affected);
 
-  void BeginTrans();
-  void CommitTrans();  // closes the record sets of the transaction first
+  void BeginTrans(ModoTransacao modo = ModoTransacao::kEscrita);
+  // Closes the record sets of the transaction first. When the answer is lost
+  // (the network or the server went away, or no answer came within the
+  // commit timeout) it raises ErrorKind::kConnectionLost: the transaction may
+  // or may not have been committed.
+  void CommitTrans();
   void RollbackTrans();
   bool InTransaction() const;
+
+  // The server's numbers of the attachment and of the run's transaction, for
+  // the operator (MON$ATTACHMENT_ID, MON$TRANSACTION_ID).
+  int64_t AttachmentId();
+  int64_t TransactionId();
 
   // A short transaction of its own on the same attachment: while it lives,
   // statements and record sets of the connection run in it instead of the

@@ -60,7 +60,8 @@ ConnectionTarget ParseConnectionText(std::string_view text) {
   ConnectionTarget target;
   // The first item that gives a value wins, as with a driver reading the
   // items left to right and ignoring repeats.
-  bool have_location = false, have_user = false, have_password = false, have_charset = false;
+  bool have_location = false, have_user = false, have_password = false, have_charset = false,
+       have_role = false;
   for (const Item& item : Items(text)) {
     if (!have_location && (SameName(item.name, "DBNAME") || SameName(item.name, "Data Source"))) {
       target.location = item.value;
@@ -71,6 +72,9 @@ ConnectionTarget ParseConnectionText(std::string_view text) {
     } else if (!have_password && IsPasswordName(item.name)) {
       target.password = item.value;
       have_password = true;
+    } else if (!have_role && SameName(item.name, "ROLE")) {
+      target.role = TrimBlanks(item.value);
+      have_role = true;
     } else if (!have_charset && SameName(item.name, "CHARSET") && !item.value.empty()) {
       // An empty character set leaves the default.
       target.charset = item.value;

@@ -5,10 +5,13 @@
 
 #include <firebird/Interface.h>
 
+#include <chrono>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/runtime_error.h"
+#include "data/connection.h"
 
 namespace kz {
 
@@ -36,12 +39,21 @@ class FbStatus {
 };
 
 // Turns a client-library failure into the run-time error: SQLCODE as number,
-// the formatted status text as description, with `secret` masked.
-RuntimeError ToRuntimeError(const Firebird::FbException& e, const std::string& secret);
+// the formatted status text as description, with `secret` masked; the kind
+// and the holder of a lock read from the status vector. For a statement's
+// failure, `sql` gives its family; a lock conflict after a wait of at least
+// `lock_timeout_s` (> 0) seconds is the lock timeout running out.
+RuntimeError ToRuntimeError(const Firebird::FbException& e, const std::string& secret,
+                            std::string_view sql = {}, int lock_timeout_s = 0,
+                            std::chrono::steady_clock::duration waited = {});
 
-// The parameters of every transaction the program starts: read committed,
-// record version, wait (read only when asked).
-std::vector<unsigned char> RunTransactionTpb(bool read_only);
+// The parameters of the transactions the program starts (lock timeout in
+// seconds, 0 for none).
+std::vector<unsigned char> RunTransactionTpb(ModoTransacao modo, int lock_timeout_s = 0);
+// The read-committed parameters of every transaction: read only when asked.
+inline std::vector<unsigned char> RunTransactionTpb(bool read_only) {
+  return RunTransactionTpb(read_only ? ModoTransacao::kLeitura : ModoTransacao::kEscrita);
+}
 
 struct FbSession {
   Firebird::IAttachment* att = nullptr;
@@ -49,18 +61,37 @@ struct FbSession {
   std::vector<Firebird::ITransaction*> own;   // Connection::OwnTransaction stack
   std::vector<FbCursor*> cursors;             // open cursors on this attachment
   std::string password;                       // masked out of every error text
-  std::vector<unsigned char> tpb_write;       // read committed, rec version, wait
-  std::vector<unsigned char> tpb_read;        // the same, read only
+  OpcoesConexao opcoes;
+  std::vector<unsigned char> tpbs[3];  // by ModoTransacao
 
   // The transaction statements run in now: the innermost own transaction,
   // else the run's, else none.
   Firebird::ITransaction* Current() const;
-  Firebird::ITransaction* Start(bool read_only);
+  Firebird::ITransaction* Start(ModoTransacao modo);
   // Closes the cursors that read through `tra` (a commit or rollback would
   // kill them).
   void CloseCursorsOf(Firebird::ITransaction* tra);
   void CloseAllCursors();
   [[noreturn]] void Fail(const Firebird::FbException& e) const;
+};
+
+// One statement's client calls: reported to the run's watcher while they run
+// (a pending stop request raises Interrompido here), and their failure turned
+// into the run-time error with the statement's family and the time it waited.
+class ComandoEmCurso {
+ public:
+  ComandoEmCurso(const FbSession& s, std::string_view sql);
+  ~ComandoEmCurso();
+  ComandoEmCurso(const ComandoEmCurso&) = delete;
+  ComandoEmCurso& operator=(const ComandoEmCurso&) = delete;
+  // Raises the run-time error, or Interrompido when a stop request cancelled
+  // the statement.
+  [[noreturn]] void Fail(const Firebird::FbException& e) const;
+
+ private:
+  const FbSession& s_;
+  std::string_view sql_;
+  std::chrono::steady_clock::time_point inicio_;
 };
 
 // Defined with the record set: the transaction a cursor reads through, and

@@ -1,15 +1,12 @@
 #include "data/grava_erro.h"
 
-#include <iostream>
-
 #include "common/date_time.h"
+#include "common/mensagem.h"
 #include "data/record_set.h"
 
 namespace kz {
 
-void MsgBox(const std::string& texto) {
-  std::cerr << "Cancelamento de Empenhos: " << texto << std::endl;
-}
+void MsgBox(const std::string& texto) { Mensagem(Prioridade::kErro, texto); }
 
 void GravaErro(Modulo1& M, const std::string& rotina, const RuntimeError& erro) {
   // The row is committed on its own: the rollback that usually follows must
@@ -44,6 +41,13 @@ void GravaErro(Modulo1& M, const std::string& rotina, const RuntimeError& erro) 
 
   ++M.ErrosGravados;
   MsgBox(kMensagemErroSistema);
+  // Errors that end the run whatever routine meets them say why on the
+  // operator's line too: the error row alone is not read at 3 a.m.
+  if (erro.EndsRun()) {
+    const std::string& d = erro.Description();
+    Mensagem(Prioridade::kErro,
+             d.substr(0, d.find('\n')) + "; a execucao foi desfeita e pode ser executada de novo");
+  }
 }
 
 }  // namespace kz

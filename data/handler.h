@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -13,22 +14,47 @@ namespace kz {
 // nothing of the run executes after the rollback.
 struct RunEnded {};
 
-// The server's texts for a lock conflict and a duplicate key (exact,
-// case-sensitive).
+// Lock conflicts and duplicate keys as the database's error codes say, never
+// by their text.
 bool IsDeadlock(const RuntimeError& e);
 bool IsUniqueKey(const RuntimeError& e);
 
-// Runs `step` again, immediately and without limit, for as long as it fails
-// with a "deadlock" (a lock conflict: the other transaction has finished, so
-// the step now sees its work). Any other error goes to the caller.
+// The retry of one step after lock conflicts. A conflict means that another
+// transaction changed the row the step waited for and has ended, so running
+// the step again applies it to the row as it is now: the first time at once,
+// then paced (10 ms doubling up to 1 s). Two cases do not go on:
+// - the same transaction still holds the row after two waits: a deadlock (or
+//   a lock held for ever), which waiting again cannot resolve;
+// - kMaxConflitos conflicts in a row.
+// Both raise ErrorKind::kLockStuck, which rolls the run back wherever it
+// arrives. Every tenth conflict in a row prints a line on standard error.
+class Retentativa {
+ public:
+  static constexpr int kMaxConflitos = 30;
+
+  // Whether to run the step again after `e` (it waits before answering yes);
+  // false for any error that is no lock conflict. Throws kLockStuck.
+  bool DeveRepetir(const RuntimeError& e);
+
+  // How the retries wait; tests replace it.
+  static void (*Pausa)(std::chrono::milliseconds);
+
+ private:
+  int seguidos_ = 0;
+  int64_t ultimo_detentor_ = 0;
+};
+
+// Runs `step` until it does not meet a lock conflict (see Retentativa). Any
+// other error goes to the caller.
 template <class Step>
 void RepeteEmDeadlock(Step&& step) {
+  Retentativa r;
   for (;;) {
     try {
       step();
       return;
     } catch (const RuntimeError& e) {
-      if (!IsDeadlock(e)) throw;
+      if (!r.DeveRepetir(e)) throw;
     }
   }
 }

@@ -24,6 +24,7 @@ struct FbCursor {
   std::vector<unsigned char> buf;
   std::vector<ColumnLayout> columns;
   std::vector<std::string> names;  // column aliases, upper case
+  std::string source;              // the query, for the watcher and error messages
   bool open = false;
   bool has_row = false;
   // Append mode.
@@ -67,13 +68,15 @@ std::string TableOf(const std::string& source) {
   return source.substr(b, e - b);
 }
 
+// A fetch may wait for a row lock (SELECT ... WITH LOCK) or for the server.
 void Fetch(FbCursor& c) {
+  c.has_row = false;
+  const ComandoEmCurso comando(*c.session, c.source);
   FbStatus st;
   try {
     c.has_row = c.rs->fetchNext(&st, c.buf.data()) == IStatus::RESULT_OK;
   } catch (const FbException& e) {
-    c.has_row = false;
-    c.session->Fail(e);
+    comando.Fail(e);
   }
 }
 
@@ -132,28 +135,39 @@ void RecordSet::Open(const std::string& source, Connection& conexao, int cursor_
   } else {
     c.tra = s.Current();
     if (!c.tra) {
-      c.tra = s.Start(true);
+      c.tra = s.Start(ModoTransacao::kLeitura);
       c.owns_tra = true;
     }
     TraceSql(SqlKind::kCursor, source);
+    c.source = source;
+    c.session = &s;  // so that CloseCursor releases what was made
+    s.cursors.push_back(&c);
     FbStatus st;
     try {
-      c.rs = s.att->openCursor(&st, c.tra, 0, source.c_str(), SQL_DIALECT_V6, nullptr, nullptr,
-                               nullptr, nullptr, 0);
+      const ComandoEmCurso comando(s, c.source);
+      try {
+        c.rs = s.att->openCursor(&st, c.tra, static_cast<unsigned>(source.size()), source.data(),
+                                 SQL_DIALECT_V6, nullptr, nullptr, nullptr, nullptr, 0);
+      } catch (const FbException& e) {
+        comando.Fail(e);
+      }
       c.meta = c.rs->getMetadata(&st);
       c.buf.assign(c.meta->getMessageLength(&st), 0);
       c.columns = ReadLayout(c.meta);
       c.names.clear();
       for (const ColumnLayout& col : c.columns) c.names.push_back(Upper(col.alias));
     } catch (const FbException& e) {
-      c.session = &s;  // so that CloseCursor releases what was made
-      s.cursors.push_back(&c);
       CloseCursor(&c);
       s.Fail(e);
+    } catch (...) {
+      CloseCursor(&c);
+      throw;
     }
   }
-  c.session = &s;
-  s.cursors.push_back(&c);
+  if (!c.session) {
+    c.session = &s;
+    s.cursors.push_back(&c);
+  }
   c.open = true;
   if (!c.append) {
     try {
@@ -237,7 +251,8 @@ void RecordSet::Update() {
   TraceSql(SqlKind::kInsert, sql);
   ITransaction* tra = s.Current();
   const bool own_short = tra == nullptr;
-  if (own_short) tra = s.Start(false);
+  const ComandoEmCurso comando(s, sql);
+  if (own_short) tra = s.Start(ModoTransacao::kEscrita);
   FbStatus st;
   IStatement* stmt = nullptr;
   IMessageMetadata* in = nullptr;
@@ -256,7 +271,8 @@ void RecordSet::Update() {
     }
   };
   try {
-    stmt = s.att->prepare(&st, tra, 0, sql.c_str(), SQL_DIALECT_V6, 0);
+    stmt =
+        s.att->prepare(&st, tra, static_cast<unsigned>(sql.size()), sql.data(), SQL_DIALECT_V6, 0);
     in = stmt->getInputMetadata(&st);
     std::vector<unsigned char> msg(in->getMessageLength(&st), 0);
     for (unsigned i = 0; i < c.pending.size(); ++i) EncodeParam(in, i, c.pending[i].second, msg);
@@ -271,7 +287,7 @@ void RecordSet::Update() {
     }
   } catch (const FbException& e) {
     cleanup();
-    s.Fail(e);
+    comando.Fail(e);
   } catch (...) {
     cleanup();
     throw;

@@ -14,6 +14,7 @@ namespace kz {
 // step marker and what start-up read that every routine may use.
 struct Modulo1 {
   Connection Conexao;
+  OpcoesConexao Opcoes;  // how Conexao waits, and its role; taken again to verify a lost commit
   int32_t EmpCtg = 0;
   int32_t CodUsuario = 0;
   std::string DataHoraSistema;  // server clock at start-up, "mm/dd/yyyy hh:mm:ss"

@@ -7,15 +7,13 @@
 namespace kz::sql_trace_detail {
 namespace {
 
-// The open trace file, closed (and so flushed) when the process exits
-// normally. A file that cannot be opened turns capture off.
+// The open trace file. A file that cannot be opened turns capture off.
 class TraceFile {
  public:
   TraceFile() {
     const char* path = std::getenv("KZ_SQL_TRACE");
     if (!path || !*path) return;
     f_ = std::fopen(path, "ab");
-    if (f_) std::setvbuf(f_, nullptr, _IOFBF, 1 << 20);
   }
   ~TraceFile() {
     if (f_) std::fclose(f_);
@@ -64,6 +62,9 @@ void Write(SqlKind kind, std::string_view sql) {
   std::fputc('\n', f);
   std::fwrite(sql.data(), 1, sql.size(), f);
   std::fputc('\n', f);
+  // Written as the run goes: an operator watching a run that waits sees the
+  // statement it waits in.
+  std::fflush(f);
 }
 
 }  // namespace kz::sql_trace_detail

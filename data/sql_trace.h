@@ -13,9 +13,10 @@
 // values are not written). <bytes> is the length of <text>, which may itself
 // hold line breaks. Connection texts and passwords are never written.
 //
-// The file is opened once per process, on the first statement, and written
-// through a buffer flushed at normal exit. When the variable is unset or
-// empty the cost is one test of a cached flag per statement.
+// The file is opened once per process, on the first statement, and each
+// record is flushed before the statement is sent, so the file shows what the
+// run is doing while it runs. When the variable is unset or empty the cost is
+// one test of a cached flag per statement.
 
 #include <string_view>
 

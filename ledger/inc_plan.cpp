@@ -48,20 +48,24 @@ std::string MontaLista(const Value& valor, std::string& lista, std::string& sepa
   return lista;
 }
 
+std::string ListaDeContas(const std::string& conta) {
+  if (conta.size() > 32767) Raise(err::kOverflow);  // the length is a 16-bit count
+  const auto tamanho = static_cast<int16_t>(conta.size());
+
+  // Every beginning of the code, longest first: the account and each account
+  // above it. Beginnings that are no account match no row.
+  std::string lista;
+  std::string separador;
+  for (int16_t i = tamanho; i >= 1; --i) {
+    lista = MontaLista(Value(conta.substr(0, i)), lista, separador, 0);
+  }
+  return MontaLista(Value(std::string()), lista, separador, 0);
+}
+
 void IncPlan(Modulo1& M, const std::string& conta, Currency valor, const std::string& lado,
              int16_t mes) {
   try {
-    if (conta.size() > 32767) Raise(err::kOverflow);  // the length is a 16-bit count
-    const auto tamanho = static_cast<int16_t>(conta.size());
-
-    // Every beginning of the code, longest first: the account and each account
-    // above it. Beginnings that are no account match no row.
-    std::string lista;
-    std::string separador;
-    for (int16_t i = tamanho; i >= 1; --i) {
-      lista = MontaLista(Value(conta.substr(0, i)), lista, separador, 0);
-    }
-    lista = MontaLista(Value(std::string()), lista, separador, 0);
+    const std::string lista = ListaDeContas(conta);
 
     const std::string coluna = "Sld" + lado + std::to_string(mes);
     // A lock conflict on a total row waits for the other transaction and then
@@ -75,8 +79,10 @@ void IncPlan(Modulo1& M, const std::string& conta, Currency valor, const std::st
       M.Conexao.Execute(M.Sql);
     });
   } catch (const RuntimeError& e) {
-    // The posting goes on as if the totals had been updated.
+    // The posting goes on as if the totals had been updated, unless the run
+    // cannot go on at all.
     GravaErro(M, "IncPlan", e);
+    if (e.EndsRun()) EncerraExecucao(M);
   }
 }
 

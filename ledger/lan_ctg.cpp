@@ -38,10 +38,11 @@ std::string TextoLancamento(int32_t numero, const std::string& debito, const std
 
 // Runs the new entry's insert held in Sql. The server computes the number
 // inside the insert from NOLANCA, so each run reads it anew: a lock conflict
-// waits for the other poster and runs again without limit; a duplicate number
+// waits for the other poster and runs again (Retentativa); a duplicate number
 // runs again, and the kMaxChaveDuplicada-th duplicate in a row (a lock
 // conflict starts the count again) goes to the caller.
 void InsereNovo(Modulo1& M) {
+  Retentativa conflitos;
   int duplicadas = 0;
   for (;;) {
     M.PontoRetorno = kPassoNovo;
@@ -49,9 +50,11 @@ void InsereNovo(Modulo1& M) {
       M.Conexao.Execute(M.Sql);
       return;
     } catch (const RuntimeError& e) {
-      if (IsDeadlock(e)) {
+      if (IsUniqueKey(e)) {
+        if (++duplicadas >= kMaxChaveDuplicada) throw;
+      } else if (conflitos.DeveRepetir(e)) {
         duplicadas = 0;
-      } else if (!IsUniqueKey(e) || ++duplicadas >= kMaxChaveDuplicada) {
+      } else {
         throw;
       }
     }
@@ -132,6 +135,7 @@ int32_t LanCtg(Modulo1& M, int32_t numero, const std::string& debito, const std:
   } catch (const RuntimeError& e) {
     // The result is only assigned in the last step, so a failure returns 0.
     GravaErro(M, "LanCtg", e);
+    if (e.EndsRun()) EncerraExecucao(M);
     return 0;
   }
 }

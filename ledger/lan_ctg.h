@@ -16,9 +16,11 @@ namespace kz {
 // - numero >= 0: re-posts entry `numero`: takes the old entry out of the
 //   totals, deletes it and writes it again with the new content.
 // REQUIRES: the run's transaction is open on M.Conexao.
-// Errors are recorded under "LanCtg" and the routine returns 0; a deadlock
-// on either insert runs that insert again, a duplicate number re-runs the new
-// entry's insert (up to 100 times in a row). RunEnded passes through.
+// Errors are recorded under "LanCtg" and the routine returns 0; a lock
+// timeout or a step stuck in lock conflicts is recorded and ends the run
+// (RunEnded). A lock conflict on either insert runs that insert again, a
+// duplicate number re-runs the new entry's insert (up to 100 times in a row).
+// RunEnded and Interrompido pass through.
 int32_t LanCtg(Modulo1& M, int32_t numero, const std::string& debito, const std::string& credito,
                const DateTime& data, Currency valor, const std::string& documento,
                const std::string& historico1, const std::string& historico2,

@@ -24,11 +24,11 @@ void GravaCartao(frmProcesso& F, Currency Valor) {
     F.CodTitulo = F.RsConv.Fields("VencConv").Equals(0) ? F.DataCanc.DdMmYyyyDashed()
                                                         : F.DataCanc.MmYyyyDashed();
 
-    // The card company keeps DescConv percent; the rest is rounded once, to
-    // four decimals, not to cents.
-    const Currency desconto = F.RsConv.Fields("DescConv").ToCurrency();
-    const Currency cem = Currency::FromInt(100);
-    const Currency ValorLiquido = Currency::MulDiv(Valor, cem - desconto, cem);
+    // The card company keeps DescConv percent. The net value is computed on
+    // the discount's digits as the database holds them (2.00004 stays
+    // 2.00004) and rounded once, to four decimals, not to cents.
+    const Value::Exato desconto = F.RsConv.Fields("DescConv").ToExato();
+    const Currency ValorLiquido = Currency::MenosPorcento(Valor, desconto.unscaled, desconto.scale);
 
     const Value cliente(convenio);
     const Value titulo(F.CodTitulo);

@@ -1,10 +1,15 @@
 // The built program end to end: settings files in a folder, a fresh
 // database, the exit status, the report byte for byte and the books.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <functional>
 
 #include "tests/support/batch_runner.h"
 #include "tests/support/sales_fixture.h"
 #include "tests/support/snapshot.h"
+#include "tests/support/sql_script.h"
 
 namespace kz {
 namespace {
@@ -86,6 +91,14 @@ TEST(BatchRun, CancelsEveryCommitmentOfTheStatusInOneRun) {
     SeedThreeCommitments(db);
     BatchRunner run(db);
     run.WriteDefaultFor(db);
+    if (!server) {
+      // A login that holds only the role the run needs (the embedded engine
+      // checks grants by user name too).
+      db.ExecScript(test::ReadFile(KZ_SOURCE_DIR "/sql/grants.sql"));
+      db.Exec("GRANT KZ_CANCELA_EMPENHOS TO USER KZ_LOTE");
+      run.WriteDefault("TIPO=2;DBNAME=" + db.Location() + ";ROLE=KZ_CANCELA_EMPENHOS", "KZ_LOTE",
+                       "");
+    }
     run.WriteRunLine("25/12/2017|-7|100|180|12");
     const BatchResult r = run.Run();
     ExpectThreeCommitmentsCancelled(db, r);
@@ -110,49 +123,73 @@ TEST(BatchRun, RefusesInvalidMarksAndEmptySelectionsTouchingNothing) {
     const BatchResult r = run.Run();
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.report, ReportHeader());
-    EXPECT_EQ(r.err, "Cancelamento de Empenhos: Parametros de Liberação Invalidos !\n");
+    EXPECT_TRUE(r.err.ends_with("Cancelamento de Empenhos: Parametros de Liberação Invalidos !\n"))
+        << r.err;
   }
   EXPECT_EQ(test::SnapshotDiff(before, test::Snapshot(db)), std::vector<std::string>{});
 }
 
 // A failing commitment rolls the whole run back: only its error row stays,
-// and the report names the commitment that was being cancelled.
+// and the report names the commitment that was being cancelled. A trigger's
+// message that says "deadlock" is an error like any other: no retry, no spin.
 TEST(BatchRun, AFailingCommitmentRollsEverythingBack) {
-  const std::tuple<const char*, int, bool, const char*> cases[] = {
-      // the routine that fails, TpvEpn, without payment rows (else without items), its statement
-      {"CancEpn", 0, true, "Select * From EpnPag_Cpg Where EpnPag=9"},
-      {"EstatVenda", 1, false,
+  const std::vector<test::Item> items = {{12, "1", "4.00"}};
+  const struct {
+    const char* routine;
+    int tpv;
+    std::vector<test::Item> items;
+    std::vector<test::Pagamento> payments;
+    const char* prepara;
+    const char* sql;  // what Sql held
+  } cases[] = {
+      {"CancEpn", 0, items, {}, "", "Select * From EpnPag_Cpg Where EpnPag=9"},
+      {"EstatVenda",
+       1,
+       {},
+       {{4, "1.00"}},
+       "",
        " SELECT PROEPNIT,SUM(QTDEPNIT) as SomaPro  FROM TB_VDA_CADEPNIT WHERE CODEPNIT=9 GROUP BY "
        "PROEPNIT"},
-      {"LancaCMV", 0, false,
+      {"LancaCMV",
+       0,
+       {},
+       {{4, "1.00"}},
+       "",
        "SELECT SUM(QTDEPNIT*CTOEPNIT) AS CMV FROM TB_VDA_CADEPNIT WHERE CODEPNIT=9 GROUP BY "
        "CODEPNIT"},
+      {"GravaCartao",
+       0,
+       items,
+       {{2, "1.00"}},
+       "CREATE EXCEPTION EX_TENTE 'deadlock avoided, try later'; SET TERM ^ ; CREATE TRIGGER "
+       "TG_TENTE FOR TB_REC_CADFAT BEFORE UPDATE AS BEGIN EXCEPTION EX_TENTE; END^ SET TERM ; ^"
+       "INSERT INTO TB_REC_CADFAT VALUES (4, '12-2017', '0', '0', '0', 1000);",
+       " UPDATE TB_REC_CADFAT SET VALFAT=VALFAT - (0.975)  WHERE CLIFAT=4 AND CODFAT='12-2017' AND "
+       "BcoFat='0' AND AgcFat='0' AND ConFat='0'"},
   };
-  for (const auto& [routine, tpv, no_payments, sql] : cases) {
-    SCOPED_TRACE(routine);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.routine);
     TestDb db;
     test::SeedBasics(db);
     test::SeedSales(db);
+    db.ExecScript(c.prepara);
     test::InsereEmpenho(db, 7, 88, 1, "", -7, {{11, "2", "10.50"}}, {{4, "21.00"}});
-    const std::vector<test::Item> items = {{12, "1", "4.00"}};
-    const std::vector<test::Pagamento> payments = {{4, "1.00"}};
-    test::InsereEmpenho(db, 9, 88, tpv, "", -7, no_payments ? items : std::vector<test::Item>{},
-                        no_payments ? std::vector<test::Pagamento>{} : payments);
+    test::InsereEmpenho(db, 9, 88, c.tpv, "", -7, c.items, c.payments);
     const std::vector<std::string> before = test::Snapshot(db);
     BatchRunner run(db);
     run.WriteDefaultFor(db);
     run.WriteRunLine("25/12/2017|-7|100|180|12");
-    const BatchResult r = run.Run();
+    const BatchResult r = run.WaitAtMost(run.Start(), std::chrono::seconds(60));
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.report, ReportHeader() + ReportLine(" 9 ", "Erro Cancelamento !"));
-    EXPECT_EQ(
-        r.err,
-        "Cancelamento de Empenhos: Erro de Sistema. Por favor Comunique ao Administrador !\n");
+    EXPECT_TRUE(r.err.ends_with(
+        "Cancelamento de Empenhos: Erro de Sistema. Por favor Comunique ao Administrador !\n"))
+        << r.err;
     // Nothing of the run is left but its error row.
     const std::vector<std::string> diff = test::SnapshotDiff(before, test::Snapshot(db));
     ASSERT_EQ(diff.size(), 1u) << testing::PrintToString(diff);
-    EXPECT_EQ(diff[0].rfind(std::string("+ TB_GER_ERRQUBO|") + routine + "|", 0), 0u) << diff[0];
-    EXPECT_TRUE(diff[0].ends_with(std::string("|") + sql)) << diff[0];
+    EXPECT_EQ(diff[0].rfind(std::string("+ TB_GER_ERRQUBO|") + c.routine + "|", 0), 0u) << diff[0];
+    EXPECT_TRUE(diff[0].ends_with(std::string("|") + c.sql)) << diff[0];
   }
 }
 
@@ -182,6 +219,7 @@ TEST(BatchRun, StartUpFailuresExitFourAndChangeNothing) {
       {"25/12/2017|-7|1|2|12", "default.txt", "Erro 53: "},
       {"25/12/2017|-7|1|2|12", "Tarvelinko.txt", "Erro 53: "},
       {"31/02/2017|-7|1|2|12", "", "Erro 13: "},
+      {"25/12/2017 23:59|-7|1|2|12", "", "Erro 13: "},
       {"25/12/2017|-9999999999|1|2|12", "", "Erro 6: "},
   };
   TestDb db;
@@ -199,6 +237,89 @@ TEST(BatchRun, StartUpFailuresExitFourAndChangeNothing) {
     EXPECT_EQ(r.err.rfind(std::string("Cancelamento de Empenhos: ") + message, 0), 0u) << r.err;
     EXPECT_EQ(r.report, "");
   }
+  EXPECT_EQ(test::SnapshotDiff(before, test::Snapshot(db)), std::vector<std::string>{});
+}
+
+// The report is a new regular file of the run, mode 0640, whatever stands at
+// its name: a link is never followed, a FIFO never waited on.
+TEST(BatchRun, TheReportIsWrittenAsANewRegularFile) {
+  TestDb db;
+  SeedThreeCommitments(db);
+  const auto report = [](const BatchRunner& r) {
+    return r.Dir() / "Resultado do Cancelamento.txt";
+  };
+  const std::function<void(BatchRunner&)> plants[] = {
+      [&](BatchRunner& r) { std::filesystem::create_symlink(r.Dir() / "alvo.txt", report(r)); },
+      [&](BatchRunner& r) { std::filesystem::create_symlink(r.Dir() / "nada.txt", report(r)); },
+      [&](BatchRunner& r) { ASSERT_EQ(::mkfifo(report(r).c_str(), 0666), 0); },
+  };
+  int n = 0;
+  for (const auto& plant : plants) {
+    SCOPED_TRACE(n);
+    BatchRunner run(db, "run" + std::to_string(++n));
+    run.WriteDefaultFor(db);
+    run.WriteRunLine("25/12/2017|0|100|180|12");
+    std::ofstream(run.Dir() / "alvo.txt") << "segredo";
+    plant(run);
+    test::Partida p;
+    p.mantem_relatorio = true;
+    const BatchResult r = run.WaitAtMost(run.Start(p), std::chrono::seconds(30));
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(test::ReadFile((run.Dir() / "alvo.txt").string()), "segredo");
+    EXPECT_FALSE(std::filesystem::exists(run.Dir() / "nada.txt"));
+    const auto st = std::filesystem::symlink_status(report(run));
+    EXPECT_EQ(st.type(), std::filesystem::file_type::regular);
+    EXPECT_EQ(st.permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read);
+    EXPECT_EQ(r.report, ReportHeader());
+  }
+}
+
+// The options: --check previews a run and writes nothing (not even the
+// report), --help and --version answer, any other argument is ignored.
+TEST(BatchRun, OptionsPreviewHelpAndVersion) {
+  TestDb db;
+  SeedThreeCommitments(db);
+  const std::vector<std::string> before = test::Snapshot(db);
+  const struct {
+    const char* arg;
+    const char* mark;
+    bool settings;
+    int status;
+    std::string out;
+    bool report;
+  } cases[] = {
+      {"--check", "-7", true, 0,
+       "status -7: 3 empenhos a cancelar (2 com estatistica de vendas)\n"
+       "pagamentos duplicatas: 1, total 150\npagamentos cartao: 1, total 100\n"
+       "pagamentos cheque: 1, total 50\ncusto das mercadorias a estornar: 47,5\n"
+       "lancamentos contabeis a gerar: 6\n",
+       false},
+      {"--check", "-8", true, 2, "status -8: 0 empenhos a cancelar (0 com estatistica de vendas)\n",
+       false},
+      {"--check", "0", true, 2, "", false},
+      {"--check", "-7", false, 4, "", false},
+      {"--version", "-7", true, 0, "cancela-empenhos 1.1.0\n", false},
+      {"--outra", "0", true, 2, "", true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.arg) + " " + c.mark);
+    BatchRunner run(db, "run" + std::to_string(++n));
+    run.WriteDefaultFor(db);
+    run.WriteRunLine(std::string("25/12/2017|") + c.mark + "|100|180|12");
+    if (!c.settings) std::filesystem::remove(run.Dir() / "default.txt");
+    test::Partida p;
+    p.args = {c.arg};
+    const BatchResult r = run.Run(p);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(std::filesystem::exists(run.Dir() / "Resultado do Cancelamento.txt"), c.report);
+  }
+  test::Partida ajuda;
+  ajuda.args = {"x", "--help"};
+  EXPECT_EQ(BatchRunner(db, "ajuda").Run(ajuda).out.rfind("Uso: cancela-empenhos", 0), 0u);
   EXPECT_EQ(test::SnapshotDiff(before, test::Snapshot(db)), std::vector<std::string>{});
 }
 

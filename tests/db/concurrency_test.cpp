@@ -86,7 +86,7 @@ TEST_F(ConcurrencyTest, ARunWaitsForHeldRowsAndAppliesEachChangeOnce) {
         "'3.1', '3.1.02')",
         "INSERT INTO TB_CTG_CADLAN (CODEMP, NUMLAN, CTADEB, CTACRE, DATLAN, MESLAN, VALLAN, "
         "DOCLAN, INTLAN) VALUES (1, 50, '1.1.01', '3.1.02', '12/20/2017', 12, 5, 'OUTRO', 50)"},
-       "UPDATE TB_CTG_CADPLA"},
+       "TB_CTG_CADPLA"},
       {"card invoice",
        {"UPDATE TB_REC_CADFAT SET VALFAT = VALFAT + 10 WHERE CLIFAT = 4 AND CODFAT = '12-2017'"},
        "UPDATE TB_REC_CADFAT"},
@@ -187,7 +187,8 @@ TEST_F(ConcurrencyTest, TwoRunsOfTheSameMarkCancelOnce) {
   if (ra.status != 0) std::swap(ra, rb);
   EXPECT_EQ(ra.status, 0) << Why(ra);
   EXPECT_EQ(rb.status, 2) << Why(rb);
-  EXPECT_EQ(rb.err, "Cancelamento de Empenhos: Parametros de Liberação Invalidos !\n");
+  EXPECT_TRUE(rb.err.ends_with("Cancelamento de Empenhos: Parametros de Liberação Invalidos !\n"))
+      << rb.err;
   EXPECT_EQ(rb.report, test::ReportHeader());
   EXPECT_EQ(test::SnapshotDiff(test::Snapshot(twin), test::Snapshot(db)),
             std::vector<std::string>{});

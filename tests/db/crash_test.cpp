@@ -96,7 +96,7 @@ TEST(Crash, AKilledOrCutRunLeavesNothingAndARerunMatchesAnUndisturbedRun) {
     if (p.kill) {
       EXPECT_EQ(r.status, 128 + SIGKILL);
       // Lines are written once the commit has succeeded.
-      EXPECT_EQ(r.report, test::ReportHeader());
+      EXPECT_EQ(r.report, test::ReportHeader()) << r.err;
     } else {
       EXPECT_TRUE(r.status == 3 || r.status == 4) << r.status << " " << r.err;
       EXPECT_EQ(r.err.rfind("Cancelamento de Empenhos: ", 0), 0u) << r.err;

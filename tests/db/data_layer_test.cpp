@@ -125,15 +125,19 @@ class LogTest : public ::testing::Test {
   Modulo1 M;
 };
 
-// Catches the host name not cut to 20, the local clock used instead of the
-// server's, and a text that is not stored as given.
+// Catches the host name not cut to 20 or read as Null, the local clock used
+// instead of the server's, and a text that is not stored as given.
 TEST_F(LogTest, ActivityRowCutsTheHostNameAndUsesTheServerClock) {
   M.Conexao.BeginTrans();
   GravaLogSys(M, Value(int32_t{12}), "VDA", "Exclui", "Cheque/Empenho:O'Brien/7");
+  M.NomeMaquina = "null";
+  GravaLogSys(M, Value(int32_t{12}), "VDA", "Cancela", "12/05/2026");
   M.Conexao.CommitTrans();
-  EXPECT_EQ(db.Rows("SELECT USULOG, SISLOG, OPELOG, TABLOG, DATLOG, MAQLOG FROM TB_GER_LOGSYS"),
+  EXPECT_EQ(db.Rows("SELECT USULOG, SISLOG, OPELOG, TABLOG, DATLOG, MAQLOG FROM TB_GER_LOGSYS "
+                    "ORDER BY SEQLOG"),
             (Rows{{"12", "VDA", "Exclui", "Cheque/Empenho:O'Brien/7", "05/12/2026 14:03:09",
-                   "estacao-de-trabalho-"}}));
+                   "estacao-de-trabalho-"},
+                  {"12", "VDA", "Cancela", "12/05/2026", "05/12/2026 14:03:09", "null"}}));
 }
 
 // Catches the error row written inside the run's transaction (the rollback

@@ -54,9 +54,15 @@ TEST(Hostile, TextsAreStoredAndComparedAsWritten) {
     const char* name;
     std::string text;
   } cases[] = {
-      {"quotes", "O'Brien' OR 'a'='a"}, {"question marks", "1.1?01?"}, {"Null as text", "Null"},
-      {"null as text", "null"},         {"a date", "1/2/2017"},        {"a short date", "10/10/10"},
-      {"a comma decimal", "12,50"},     {"5000 characters", Long()},
+      {"quotes", "O'Brien' OR 'a'='a"},
+      {"question marks", "1.1?01?"},
+      {"Null as text", "Null"},
+      {"null as text", "null"},
+      {"a date", "1/2/2017"},
+      {"a short date", "10/10/10"},
+      {"a comma decimal", "12,50"},
+      {"5000 characters", Long()},
+      {"a NUL byte", std::string("A\0B", 3)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

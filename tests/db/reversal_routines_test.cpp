@@ -102,16 +102,21 @@ INSERT INTO TB_REC_CADDUP VALUES (50, '13-12-2017', '0', '0', '0', 1, 1000);
 INSERT INTO TB_REC_CADDUP VALUES (50, '13-12-2017', '0', '0', '0', 2, 1000);
 )";
 
-// Catches the discount rounded twice or to cents (97,5 and 32,3301), the
-// invoice code of the wrong shape for the agreement's due day (Null counts as
-// monthly), and a change to a banked invoice, instalment 2 or another code.
+// Catches the discount rounded twice or to cents (97,5 and 32,3301), or to
+// four decimals before the net value is computed (the host's column here
+// holds six), the invoice code of the wrong shape for the agreement's due day
+// (Null counts as monthly), and a change to a banked invoice, instalment 2 or
+// another code.
 TEST_F(ReversalTest, CardLowersTheInvoiceAndFirstInstalmentByTheNetValue) {
+  db.Exec("ALTER TABLE TB_VDA_CADCONV ALTER COLUMN DESCCONV TYPE NUMERIC(18,6)");
   const std::tuple<const char*, const char*, const char*, const char*, const char*> cases[] = {
       // payment, DescConv, VencConv, invoice code, what is left of 1000
       {"100.00", "2.5", "1", "12-2017", "902,5"},
       {"33.33", "3", "30", "12-2017", "967,6699"},
       {"100.00", "0", "0", "13-12-2017", "900"},
       {"10.00", "2.5", "NULL", "12-2017", "990,25"},
+      {"1000.00", "2.00004", "1", "12-2017", "20,0004"},
+      {"300.00", "33.333333", "1", "12-2017", "800"},
   };
   for (const auto& [valor, desc, venc, codigo, resto] : cases) {
     SCOPED_TRACE(std::string(codigo) + " " + desc);

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,23 +42,62 @@ void BatchRunner::WriteRunLine(const std::string& line) {
   std::ofstream(dir_ / "Tarvelinko.txt", std::ios::binary) << line + "\r\n";
 }
 
-int BatchRunner::Start() {
+int BatchRunner::Start(const Partida& p) {
   db_.Detach();
-  std::filesystem::remove(dir_ / "Resultado do Cancelamento.txt");
+  if (!p.mantem_relatorio) std::filesystem::remove(dir_ / "Resultado do Cancelamento.txt");
   const std::string exe = KZ_BINARY_DIR "/cancela-empenhos";
   const std::string err = (dir_ / "stderr.txt").string();
+  const std::string out = (dir_ / "stdout.txt").string();
+  std::vector<const char*> argv{exe.c_str()};
+  for (const std::string& a : p.args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     if (::chdir(dir_.c_str()) != 0) ::_exit(127);
     ::setenv("KZ_QUBO_DIR", dir_.c_str(), 1);
+    for (const auto& [name, value] : p.env) ::setenv(name.c_str(), value.c_str(), 1);
     const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(fd, STDERR_FILENO);
     ::close(fd);
-    ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+    const int fo = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fo, STDOUT_FILENO);
+    ::close(fo);
+    if (p.jornal) {
+      struct stat st {};
+      ::fstat(STDERR_FILENO, &st);
+      ::setenv("JOURNAL_STREAM",
+               (std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).c_str(), 1);
+    }
+    if (p.erro_fechado) {
+      int pipe[2];
+      if (::pipe(pipe) != 0) ::_exit(127);
+      ::dup2(pipe[1], STDERR_FILENO);
+      ::close(pipe[0]);
+      ::close(pipe[1]);
+    }
+    if (p.limite_arquivo > 0) {
+      const rlimit limite{static_cast<rlim_t>(p.limite_arquivo),
+                          static_cast<rlim_t>(p.limite_arquivo)};
+      ::setrlimit(RLIMIT_FSIZE, &limite);
+    }
+    ::execv(exe.c_str(), const_cast<char* const*>(argv.data()));
     ::_exit(127);
   }
   return pid;
+}
+
+bool BatchRunner::WaitPaused(int pid, std::chrono::seconds limit) {
+  int st = 0;
+  bool parado = false;
+  PollUntil(
+      [&] {
+        const pid_t r = ::waitpid(pid, &st, WNOHANG | WUNTRACED);
+        parado = r == pid && WIFSTOPPED(st);
+        return r != 0;
+      },
+      limit);
+  return parado;
 }
 
 BatchResult BatchRunner::WaitAtMost(int pid, std::chrono::seconds limit) {
@@ -72,11 +113,14 @@ BatchResult BatchRunner::WaitAtMost(int pid, std::chrono::seconds limit) {
     return std::filesystem::exists(dir_ / name) ? ReadFile((dir_ / name).string()) : "";
   };
   r.err = read("stderr.txt");
+  r.out = read("stdout.txt");
   r.report = read("Resultado do Cancelamento.txt");
   return r;
 }
 
-BatchResult BatchRunner::Run() { return WaitAtMost(Start(), std::chrono::minutes(5)); }
+BatchResult BatchRunner::Run(const Partida& p) {
+  return WaitAtMost(Start(p), std::chrono::minutes(5));
+}
 
 std::string ReportHeader() { return "Num do Empenho     Resultado\r\n"; }
 

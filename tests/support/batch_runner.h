@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/test_db.h"
 
@@ -13,8 +15,25 @@ namespace kz::test {
 struct BatchResult {
   int status = -1;     // exit status; 128 + n when killed by signal n
   std::string err;     // what it wrote on standard error
+  std::string out;     // what it wrote on standard output
   std::string report;  // "Resultado do Cancelamento.txt", byte for byte ("" if absent)
   bool hung = false;   // killed by WaitAtMost's guard
+};
+
+// How a run is started, beyond its settings files.
+struct Partida {
+  std::vector<std::pair<std::string, std::string>> env;  // extra environment
+  std::vector<std::string> args;
+  long limite_arquivo = 0;        // RLIMIT_FSIZE in bytes (0: none); it cuts stderr.txt too
+  bool erro_fechado = false;      // standard error is a pipe nobody reads (closed)
+  bool jornal = false;            // JOURNAL_STREAM names standard error, as under systemd
+  bool mantem_relatorio = false;  // leave what stands at the report's name
+
+  static Partida Com(std::vector<std::pair<std::string, std::string>> env) {
+    Partida p;
+    p.env = std::move(env);
+    return p;
+  }
 };
 
 // Runs the built executable in a folder of its own with its settings files
@@ -33,9 +52,12 @@ class BatchRunner {
   void WriteRunLine(const std::string& line);
 
   // Start and WaitAtMost with a guard of five minutes.
-  BatchResult Run();
+  BatchResult Run(const Partida& p = {});
   // Starts the batch and returns its pid.
-  int Start();
+  int Start(const Partida& p = {});
+  // Waits until the batch stops itself at its test pause point
+  // (KZ_PAUSA_TESTE); false when it ended or `limit` passed first.
+  bool WaitPaused(int pid, std::chrono::seconds limit = std::chrono::seconds(60));
   // Waits for the batch; one still running after `limit` is killed (SIGKILL)
   // and the result says so.
   BatchResult WaitAtMost(int pid, std::chrono::seconds limit);

@@ -26,11 +26,13 @@ std::string ServerPassword() {
   return "masterkey";
 }
 
+int ServerPort() { return 3050; }
+
 bool ServerAvailable() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_port = htons(3050);
+  a.sin_port = htons(static_cast<uint16_t>(ServerPort()));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   ::close(fd);
@@ -79,6 +81,10 @@ TestDb::~TestDb() {
 
 std::string TestDb::Location() const {
   return (server_ ? "127.0.0.1:" : "") + (dir_ / "base.fdb").string();
+}
+
+std::string TestDb::LocationVia(int port) const {
+  return "127.0.0.1/" + std::to_string(port) + ":" + (dir_ / "base.fdb").string();
 }
 
 std::string TestDb::ConnText() const {

@@ -21,6 +21,8 @@ class TestDb {
   const std::filesystem::path& Dir() const { return dir_; }
   // The location the client opens: a path, or 127.0.0.1:path.
   std::string Location() const;
+  // The server location through another port of 127.0.0.1 (a Relay's).
+  std::string LocationVia(int port) const;
   // A connection text for the batch's data layer.
   std::string ConnText() const;
   const std::string& Password() const { return password_; }
@@ -47,7 +49,9 @@ class TestDb {
 
 // The SYSDBA password of the local server (/etc/firebird/3.0/SYSDBA.password).
 std::string ServerPassword();
-// Whether a Firebird server answers on 127.0.0.1:3050.
+// The test server's port on 127.0.0.1.
+int ServerPort();
+// Whether a Firebird server answers on 127.0.0.1:ServerPort().
 bool ServerAvailable();
 
 // A minimal ledger and parameters set-up most tests share: company 1 with

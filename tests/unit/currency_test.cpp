@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <tuple>
 
+#include "common/value.h"
 #include "tests/unit/outcome.h"
 
 namespace kz {
@@ -70,6 +72,31 @@ TEST(CurrencyTest, MulDivRoundsOnceAtTheEnd) {
   EXPECT_EQ(Currency::MulDiv(kMax, kMax, kMax), kMax);
   EXPECT_EQ(Outcome([] { return Currency::MulDiv(kMax, kMax, Currency::FromInt(1)).Display(); }),
             "#6");
+}
+
+// A card discount as the database holds it: the net value is computed on its
+// digits and rounded once. Catches the discount rounded to four decimals
+// first (2.00004 would cost 0.0004 on 1000), and overflow that wraps.
+TEST(CurrencyTest, MenosPorcentoUsesTheDiscountsOwnDigits) {
+  const std::tuple<const char*, Value, const char*> cases[] = {
+      {"1000", Value::ExactDouble(200004, 5), "979,9996"},
+      {"300", Value::ExactDouble(33333333, 6), "200"},
+      {"100", Value(Currency::Parse("2,5")), "97,5"},
+      {"100", Value(int32_t{3}), "97"},
+      {"100", Value(2.5), "97,5"},
+      {"100", Value("2,5"), "97,5"},
+      {"100", Value::Null(), "#94"},
+      {"922337203685477", Value(int32_t{-100}), "#6"},
+  };
+  for (const auto& [valor, desconto, liquido] : cases) {
+    EXPECT_EQ(
+        Outcome([&] {
+          const Value::Exato d = desconto.ToExato();
+          return Currency::MenosPorcento(Currency::Parse(valor), d.unscaled, d.scale).Display();
+        }),
+        liquido)
+        << valor;
+  }
 }
 
 // Catches sums and negation that wrap around instead of raising 6.

@@ -96,6 +96,8 @@ TEST(ConvertRunLineTest, FieldsConvertInOrder) {
       {"05/12/2026|-2147483649|100|180|12", "#6"},
       {"05/12/2026|99999999999||", "#6"},  // field 2 before field 3
       {"31/02/2026|-7|100|180|12", "#13"},
+      {"25/12/2017 23:59|-7|100|180|12", "#13"},  // a booking date has no time
+      {"25/12/2017 00:00|-7|100|180|12", "#13"},
       {"|99999999999|100|180|12", "#13"},  // field 1 first
   };
   for (const auto& [line, expected] : cases) {
