@@ -16,7 +16,15 @@ using namespace Firebird;
 
 namespace kz::test {
 
+// The test server's port: $KZ_TEST_FB_PORT (set by scripts/test.sh for the
+// private server of scripts/fbserver.sh), 3050 when unset.
+static int ServerPort() {
+  const char* port = std::getenv("KZ_TEST_FB_PORT");
+  return port && *port ? std::atoi(port) : 3050;
+}
+
 std::string ServerPassword() {
+  if (const char* password = std::getenv("KZ_TEST_FB_PASSWORD")) return password;
   std::ifstream in("/etc/firebird/3.0/SYSDBA.password");
   for (std::string line; std::getline(in, line);) {
     if (line.rfind("ISC_PASSWORD=", 0) != 0) continue;
@@ -26,11 +34,16 @@ std::string ServerPassword() {
   return "masterkey";
 }
 
+std::string ServerPrefix() {
+  const int port = ServerPort();
+  return port == 3050 ? "127.0.0.1:" : "127.0.0.1/" + std::to_string(port) + ":";
+}
+
 bool ServerAvailable() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_port = htons(3050);
+  a.sin_port = htons(static_cast<uint16_t>(ServerPort()));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   ::close(fd);
@@ -78,7 +91,7 @@ TestDb::~TestDb() {
 }
 
 std::string TestDb::Location() const {
-  return (server_ ? "127.0.0.1:" : "") + (dir_ / "base.fdb").string();
+  return (server_ ? ServerPrefix() : "") + (dir_ / "base.fdb").string();
 }
 
 std::string TestDb::ConnText() const {
