@@ -1,9 +1,11 @@
 #include <exception>
 #include <iostream>
 
+#include "app/core_dumps.h"
 #include "app/frm_processo.h"
 
 int main() {
+  kz::DisableCoreDumps();
   kz::Modulo1 M;
   M.NomeMaquina = kz::NomeDaMaquina();
   kz::frmProcesso F(M);

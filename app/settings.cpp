@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include "common/runtime_error.h"
 #include "common/text_routines.h"
 #include "common/value.h"
+#include "data/grava_erro.h"
 
 namespace kz {
 
@@ -73,7 +76,14 @@ std::vector<std::string> ReadLines(const std::filesystem::path& file, int count)
 DefaultSettings ReadDefault(const std::filesystem::path& dir) {
   // Line 1 is not ours to read: it is taken and dropped.
   std::vector<std::string> lines = ReadLines(dir / kDefaultFile, 4);
+  if (const std::string aviso = AvisoLeitura(dir / kDefaultFile); !aviso.empty()) MsgBox(aviso);
   return DefaultSettings{std::move(lines[1]), Decifra(lines[2]), Decifra(lines[3])};
+}
+
+std::string AvisoLeitura(const std::filesystem::path& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0 || (st.st_mode & S_IROTH) == 0) return "";
+  return "aviso: " + file.string() + " pode ser lido por outros usuarios (use chmod 600 ou 640)";
 }
 
 std::string ReadRunLine(const std::filesystem::path& dir) {
