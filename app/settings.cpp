@@ -6,13 +6,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <limits>
 
 #include "app/decifra.h"
 #include "common/runtime_error.h"
 #include "common/text_routines.h"
 #include "common/value.h"
-#include "data/grava_erro.h"
 
 namespace kz {
 
@@ -76,7 +76,11 @@ std::vector<std::string> ReadLines(const std::filesystem::path& file, int count)
 DefaultSettings ReadDefault(const std::filesystem::path& dir) {
   // Line 1 is not ours to read: it is taken and dropped.
   std::vector<std::string> lines = ReadLines(dir / kDefaultFile, 4);
-  if (const std::string aviso = AvisoLeitura(dir / kDefaultFile); !aviso.empty()) MsgBox(aviso);
+  // Written here rather than through MsgBox: this file is also built without
+  // the data layer (the fuzz targets).
+  if (const std::string aviso = AvisoLeitura(dir / kDefaultFile); !aviso.empty()) {
+    std::cerr << "Cancelamento de Empenhos: " << aviso << std::endl;
+  }
   return DefaultSettings{std::move(lines[1]), Decifra(lines[2]), Decifra(lines[3])};
 }
 
