@@ -2,8 +2,8 @@
 # Runs every test: format check, unit and database tests (embedded and
 # through a private server on 127.0.0.1 that this script starts and stops by
 # its PID, scripts/fbserver.sh; no other server is touched), the same
-# tests again in the sanitizer build when one is given, and a bounded fuzzing
-# run when a fuzz build is given.
+# tests again in the sanitizer build when one is given, a bounded fuzzing
+# run when a fuzz build is given, and the Debian package test.
 # Usage: scripts/test.sh [build] [sanitizer build] [fuzz build]
 set -euo pipefail
 build=${1:-build}
@@ -48,3 +48,7 @@ fi
 if [ -n "$fuzz" ]; then
   scripts/fuzz.sh "$fuzz"
 fi
+
+# The Debian package: built, checked, installed, the demo run with the
+# installed programs, purged.
+scripts/package-test.sh "$build"
