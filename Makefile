@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure asan fuzz-build fuzz test demo bench format format-check clean
+.PHONY: all setup configure asan fuzz-build fuzz test demo bench package format format-check clean
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -38,6 +38,11 @@ test: setup
 demo: setup
 	@$(MAKE) --no-print-directory all
 	@scripts/demo.sh $(BUILD)
+
+# The Debian package: $(BUILD)/cancela-empenhos_<version>_<arch>.deb
+package: setup
+	@$(MAKE) --no-print-directory all
+	cmake --build $(BUILD) --target package
 
 bench: setup
 	@$(MAKE) --no-print-directory all

@@ -8,14 +8,12 @@
 #include <exception>
 #include <string_view>
 
+#include "app/core_dumps.h"
 #include "app/frm_processo.h"
+#include "app/versao.h"
 #include "batch/previa.h"
 #include "common/mensagem.h"
 #include "data/vigia.h"
-
-#ifndef KZ_VERSAO
-#define KZ_VERSAO "1.1.0"
-#endif
 
 namespace {
 
@@ -53,12 +51,14 @@ bool Tem(int argc, char** argv, std::string_view opcao) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The process holds the database password: no core file may keep it.
+  kz::DisableCoreDumps();
   if (Tem(argc, argv, "--help")) {
     std::fputs(kAjuda, stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   if (Tem(argc, argv, "--version")) {
-    std::puts("cancela-empenhos " KZ_VERSAO);
+    std::printf("cancela-empenhos %s\n", kz::kVersao);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
   // A closed standard error must not kill a run that has committed.

@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -7,6 +9,7 @@
 #include <limits>
 
 #include "app/decifra.h"
+#include "common/mensagem.h"
 #include "common/runtime_error.h"
 #include "common/text_routines.h"
 #include "common/value.h"
@@ -73,7 +76,17 @@ std::vector<std::string> ReadLines(const std::filesystem::path& file, int count)
 DefaultSettings ReadDefault(const std::filesystem::path& dir) {
   // Line 1 is not ours to read: it is taken and dropped.
   std::vector<std::string> lines = ReadLines(dir / kDefaultFile, 4);
+  if (const std::string aviso = AvisoLeitura(dir / kDefaultFile); !aviso.empty()) {
+    Mensagem(Prioridade::kAviso, aviso);
+  }
   return DefaultSettings{std::move(lines[1]), Decifra(lines[2]), Decifra(lines[3])};
+}
+
+std::string AvisoLeitura(const std::filesystem::path& file) {
+  struct stat st {};
+  // The login's password is in it: only its owner may read it.
+  if (::stat(file.c_str(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IROTH)) == 0) return "";
+  return "aviso: " + file.string() + " pode ser lido por outros usuarios (use chmod 600)";
 }
 
 std::string ReadRunLine(const std::filesystem::path& dir) {

@@ -32,8 +32,12 @@ struct RunSettings {
 // the line end is stripped. A missing file raises 53, too few lines 62.
 std::vector<std::string> ReadLines(const std::filesystem::path& file, int count);
 
-// Reads default.txt of `dir`.
+// Reads default.txt of `dir`; warns the operator (standard error) when the
+// file may be read by other users, and goes on.
 DefaultSettings ReadDefault(const std::filesystem::path& dir);
+// That warning for `file`: empty when only its owner may read it (mode
+// 0600), or when it cannot be checked.
+std::string AvisoLeitura(const std::filesystem::path& file);
 // Reads the first line of Tarvelinko.txt of `dir`.
 std::string ReadRunLine(const std::filesystem::path& dir);
 // Converts the five fields of a settings line (errors 13 and 6 as the host

@@ -6,9 +6,9 @@
 // the same client library in one transaction. Both runs start a process, load
 // the engine, attach, work, commit and detach, so their wall times compare
 // like for like; the replay also times every statement, grouped by family.
-// Embedded by default; with --server both go through the Firebird server on
-// 127.0.0.1 (scripts/fbserver.sh start), so the batch's memory holds the
-// client library only, without the engine and its page cache.
+// Embedded by default; with --server both go through the test server on
+// 127.0.0.1 (scripts/bench.sh starts a private one), so the batch's memory
+// holds the client library only, without the engine and its page cache.
 //
 //   kz-bench [--big] [--sizes N,N,...] [--repeat K] [--together]
 //            [--keep DIR] [--server] [--batch EXECUTABLE]
@@ -175,7 +175,7 @@ Outcome RunSize(int n, const Options& opt) {
   Outcome o;
   o.n = n;
   test::TestDb db(opt.server);
-  const std::string prefix = opt.server ? "127.0.0.1:" : "";
+  const std::string prefix = opt.server ? test::ServerPrefix() : "";
   const auto b0 = std::chrono::steady_clock::now();
   BuildBooks(db, n);
   const double build_s =

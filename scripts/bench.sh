@@ -2,7 +2,8 @@
 # Runs the benchmark: the batch against a replay of its own statements, for
 # 1,000 and 5,000 commitments; 20,000 as well with --big or BENCH_BIG=1.
 # Usage: scripts/bench.sh [build-dir] [kz-bench options, see bench/bench_main.cpp]
-# (--server needs a Firebird server on 127.0.0.1: scripts/fbserver.sh start.)
+# With --server both runs go through a private server on 127.0.0.1 that this
+# script starts and stops (scripts/fbserver.sh).
 set -euo pipefail
 build=${1:-build}
 shift || true
@@ -11,6 +12,13 @@ args=("$@")
 if [ "${BENCH_BIG:-0}" = 1 ]; then args+=(--big); fi
 work=$(mktemp -d /tmp/kz-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
+for a in ${args[@]+"${args[@]}"}; do
+  if [ "$a" = --server ]; then
+    server=$(scripts/fbserver.sh start)
+    eval "$server"
+    trap 'scripts/fbserver.sh stop "$KZ_TEST_FB_DIR"; rm -rf "$work"' EXIT
+  fi
+done
 # Copies of the two programs: a rebuild during a long run must not change them.
 cp "$build/kz-bench" "$build/cancela-empenhos" "$work/"
 # A private lock folder: the embedded engine must not meet a server's.

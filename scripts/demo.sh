@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Builds a demo database, runs the batch on it and shows what it did.
+# Builds a demo database, runs the batch on it and shows what it did; exits
+# with the batch's status.
+# Usage: scripts/demo.sh [build-dir | --installed]
+#   --installed: the programs of the installed package (/usr/bin)
+#   DEMO_DIR: the demo's folder (default: demo/ in the checkout)
 set -euo pipefail
-build=${1:-build}
 root="$(cd "$(dirname "$0")/.." && pwd)"
-demo="$root/demo"
+case "${1:-build}" in
+  --installed) bin=/usr/bin ;;
+  *) bin="$root/${1:-build}" ;;
+esac
+demo=${DEMO_DIR:-$root/demo}
 isql=(isql-fb -q -user SYSDBA)
 rm -rf "$demo" && mkdir -p "$demo"
 export FIREBIRD_LOCK="$demo/lock"
@@ -18,13 +25,14 @@ echo "== Creating the demo database $demo/base.fdb"
   echo "COMMIT;"
 } | "${isql[@]}" >/dev/null
 
-echo "== Settings in $demo (user and password scrambled with kz-cifra)"
-{
-  printf 'cancela-empenhos demo\r\n'
-  printf 'TIPO=2;DBNAME=%s\r\n' "$demo/base.fdb"
-  printf '%s\r\n' "$("$root/$build/kz-cifra" SYSDBA)"
-  printf '%s\r\n' "$("$root/$build/kz-cifra" masterkey)"
-} > "$demo/default.txt"
+echo "== Settings in $demo (user and password scrambled by $bin/kz-cifra)"
+(
+  umask 077  # the login: for its owner only
+  {
+    printf 'cancela-empenhos demo\r\nTIPO=2;DBNAME=%s\r\n' "$demo/base.fdb"
+    printf 'SYSDBA\nmasterkey\n' | "$bin/kz-cifra"
+  } > "$demo/default.txt"
+)
 printf '25/12/2017|-7|4711|4715|12\r\n' > "$demo/Tarvelinko.txt"
 echo "   Tarvelinko.txt: $(tr -d '\r' < "$demo/Tarvelinko.txt")   (date|status|range|range|user)"
 
@@ -45,7 +53,7 @@ show
 
 echo "== Running the batch (in $demo)"
 set +e
-(cd "$demo" && KZ_QUBO_DIR="$demo" "$root/$build/cancela-empenhos")
+(cd "$demo" && KZ_QUBO_DIR="$demo" "$bin/cancela-empenhos")
 status=$?
 set -e
 echo "   exit status: $status (0 committed)"

@@ -2,8 +2,10 @@
 # Installs what the build and the tests need, only when something is missing.
 set -euo pipefail
 need=()
+# file and lintian: building (CPack's library dependencies) and checking the
+# Debian package.
 for p in build-essential cmake libgtest-dev firebird-dev libfbclient2 firebird3.0-server-core \
-         firebird3.0-utils firebird3.0-server clang-format clang libclang-rt-14-dev; do
+         firebird3.0-utils firebird3.0-server clang-format clang libclang-rt-14-dev file lintian; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then

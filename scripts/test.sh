@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: format check, unit and database tests (embedded and
-# through a server on 127.0.0.1 that this script starts and stops), the same
-# tests again in the sanitizer build when one is given, and a bounded fuzzing
-# run when a fuzz build is given.
+# through a private server on 127.0.0.1 that this script starts and stops by
+# its PID, scripts/fbserver.sh; no other server is touched), the same
+# tests again in the sanitizer build when one is given, a bounded fuzzing
+# run when a fuzz build is given, and the Debian package test.
 # Usage: scripts/test.sh [build] [sanitizer build] [fuzz build]
 set -euo pipefail
 build=${1:-build}
@@ -10,8 +11,10 @@ asan=${2:-}
 fuzz=${3:-}
 cd "$(dirname "$0")/.."
 make --no-print-directory format-check
-scripts/fbserver.sh start
-trap 'scripts/fbserver.sh stop' EXIT
+server=$(scripts/fbserver.sh start)
+eval "$server"
+trap 'scripts/fbserver.sh stop "$KZ_TEST_FB_DIR"' EXIT
+echo "test server: 127.0.0.1:$KZ_TEST_FB_PORT (private, in $KZ_TEST_FB_DIR)"
 export FIREBIRD_LOCK=${FIREBIRD_LOCK:-/tmp/kz-fblock-$$}
 mkdir -p "$FIREBIRD_LOCK"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
@@ -45,3 +48,7 @@ fi
 if [ -n "$fuzz" ]; then
   scripts/fuzz.sh "$fuzz"
 fi
+
+# The Debian package: built, checked, installed, the demo run with the
+# installed programs, purged.
+scripts/package-test.sh "$build"

@@ -32,6 +32,9 @@ void BatchRunner::WriteDefault(const std::string& connection_line, const std::st
   std::ofstream(dir_ / "default.txt", std::ios::binary)
       << "cancela-empenhos\r\n" + connection_line + "\r\n" + Cifra(user) + "\r\n" +
              Cifra(password) + "\r\n";
+  // As an installer leaves it: only its owner may read the login.
+  std::filesystem::permissions(dir_ / "default.txt", std::filesystem::perms::owner_read |
+                                                         std::filesystem::perms::owner_write);
 }
 
 void BatchRunner::WriteDefaultFor(const TestDb& db) {

@@ -16,7 +16,15 @@ using namespace Firebird;
 
 namespace kz::test {
 
+// The test server's port: $KZ_TEST_FB_PORT (set by scripts/test.sh for the
+// private server of scripts/fbserver.sh), 3050 when unset.
+int ServerPort() {
+  const char* port = std::getenv("KZ_TEST_FB_PORT");
+  return port && *port ? std::atoi(port) : 3050;
+}
+
 std::string ServerPassword() {
+  if (const char* password = std::getenv("KZ_TEST_FB_PASSWORD")) return password;
   std::ifstream in("/etc/firebird/3.0/SYSDBA.password");
   for (std::string line; std::getline(in, line);) {
     if (line.rfind("ISC_PASSWORD=", 0) != 0) continue;
@@ -26,7 +34,10 @@ std::string ServerPassword() {
   return "masterkey";
 }
 
-int ServerPort() { return 3050; }
+std::string ServerPrefix() {
+  const int port = ServerPort();
+  return port == 3050 ? "127.0.0.1:" : "127.0.0.1/" + std::to_string(port) + ":";
+}
 
 bool ServerAvailable() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -80,7 +91,7 @@ TestDb::~TestDb() {
 }
 
 std::string TestDb::Location() const {
-  return (server_ ? "127.0.0.1:" : "") + (dir_ / "base.fdb").string();
+  return (server_ ? ServerPrefix() : "") + (dir_ / "base.fdb").string();
 }
 
 std::string TestDb::LocationVia(int port) const {

@@ -11,15 +11,15 @@ namespace kz::test {
 
 // A fresh database made from sql/schema.sql in a temporary folder, removed
 // with the folder when the object goes (its connection makes it uncopyable).
-// Embedded by default; through the Firebird server on 127.0.0.1 when `server`
-// is set.
+// Embedded by default; through the test server on 127.0.0.1 (see
+// ServerPrefix) when `server` is set.
 class TestDb {
  public:
   explicit TestDb(bool server = false);
   ~TestDb();
 
   const std::filesystem::path& Dir() const { return dir_; }
-  // The location the client opens: a path, or 127.0.0.1:path.
+  // The location the client opens: a path, or ServerPrefix() + path.
   std::string Location() const;
   // The server location through another port of 127.0.0.1 (a Relay's).
   std::string LocationVia(int port) const;
@@ -47,11 +47,16 @@ class TestDb {
   Connection conn_;
 };
 
-// The SYSDBA password of the local server (/etc/firebird/3.0/SYSDBA.password).
+// The test server is the one on 127.0.0.1 at port $KZ_TEST_FB_PORT, with the
+// SYSDBA password $KZ_TEST_FB_PASSWORD (scripts/fbserver.sh starts such a
+// private server); unset, the local system server on 3050 with the password
+// of /etc/firebird/3.0/SYSDBA.password.
 std::string ServerPassword();
-// The test server's port on 127.0.0.1.
+// The test server\'s port on 127.0.0.1.
 int ServerPort();
-// Whether a Firebird server answers on 127.0.0.1:ServerPort().
+// "127.0.0.1:" or "127.0.0.1/PORT:", the start of a location on that server.
+std::string ServerPrefix();
+// Whether the test server answers.
 bool ServerAvailable();
 
 // A minimal ledger and parameters set-up most tests share: company 1 with

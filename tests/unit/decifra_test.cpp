@@ -1,7 +1,9 @@
 #include "app/decifra.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 
@@ -50,6 +52,34 @@ TEST(DecifraTest, LengthLimits) {
   EXPECT_EQ(Outcome([] { return Decifra(std::string(32767, 'a')).substr(0, 0); }), "");
   EXPECT_EQ(Outcome([] { return Decifra(std::string(32768, 'a')); }), "#6");
   EXPECT_EQ(Outcome([] { return Cifra(std::string(258, 'a')); }), "#5");
+}
+
+// kz-cifra reading a pipe, as an installer feeds it the password. Catches
+// lines not taken one by one (a CR LF end kept, a last line without its end
+// lost) and a text it cannot scramble not failing the exit status while the
+// others are still written.
+TEST(DecifraTest, CifraToolScramblesEachLineOfAPipe) {
+  const std::string too_long(258, 'a');
+  const struct {
+    std::string input, output;
+    int status;
+  } cases[] = {
+      {"SYSDBA\r\nmasterkey", Cifra("SYSDBA") + "\n" + Cifra("masterkey") + "\n", 0},
+      {"\n", Cifra("") + "\n", 0},
+      {too_long + "\nok\n", Cifra("ok") + "\n", 1},
+  };
+  for (const auto& c : cases) {
+    const std::string command =
+        "printf '%s' '" + c.input + "' | " KZ_BINARY_DIR "/kz-cifra 2>/dev/null";
+    FILE* out = ::popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string output;
+    char buf[512];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;) output.append(buf, n);
+    const int status = ::pclose(out);
+    EXPECT_EQ(output, c.output) << c.input;
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status) << c.input;
+  }
 }
 
 }  // namespace

@@ -82,6 +82,20 @@ TEST_F(SettingsTest, FilesComeFromTheSettingsFolder) {
   saved ? setenv("KZ_QUBO_DIR", previous.c_str(), 1) : unsetenv("KZ_QUBO_DIR");
 }
 
+// Catches the warning missing for a login its group or others may read, or
+// given for the owner-only mode.
+TEST_F(SettingsTest, WarnsWhenOthersMayReadTheLogin) {
+  const fs::path file = dir_ / "default.txt";
+  Write("default.txt", "");
+  const std::string aviso =
+      "aviso: " + file.string() + " pode ser lido por outros usuarios (use chmod 600)";
+  for (const auto& [mode, expected] :
+       {std::pair{0600, ""}, {0640, aviso.c_str()}, {0644, aviso.c_str()}, {0604, aviso.c_str()}}) {
+    fs::permissions(file, static_cast<fs::perms>(mode));
+    EXPECT_EQ(AvisoLeitura(file), expected) << std::oct << mode;
+  }
+}
+
 // The five fields as "date|mark|from|to|user", or the error. Catches fields
 // converted out of order, the mark not read as loosely as ValorNumerico
 // reads (trailing sign, empty as 0) or rounded away from even, and range
