@@ -99,18 +99,6 @@ void Desfaz(Modulo1& M, const RuntimeError& e) {
   M.Conexao.Close();
 }
 
-const char* NomeDoSinal(int sinal) {
-  switch (sinal) {
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGINT:
-      return "SIGINT";
-    case SIGHUP:
-      return "SIGHUP";
-  }
-  return "um sinal";
-}
-
 std::string CaminhoDoRelatorio() {
   std::error_code ec;
   const std::filesystem::path aqui = std::filesystem::current_path(ec);
@@ -176,8 +164,8 @@ ResultadoDoLote Processa(frmProcesso& F) {
     vigia::ReconheceParada();
     const ResultadoDoLote r = desfeito();
     Desfaz(M, RuntimeError(18, std::string("Execucao interrompida pelo operador (") +
-                                   NomeDoSinal(i.sinal) + "); nada foi gravado"));
-    Mensagem(Prioridade::kErro, std::string("interrompido por ") + NomeDoSinal(i.sinal) +
+                                   vigia::NomeDoSinal(i.sinal) + "); nada foi gravado"));
+    Mensagem(Prioridade::kErro, std::string("interrompido por ") + vigia::NomeDoSinal(i.sinal) +
                                     "; a execucao foi desfeita e pode ser executada de novo");
     return r;
   } catch (const RuntimeError& e) {

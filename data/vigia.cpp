@@ -73,18 +73,6 @@ sigset_t SinaisDeParada() {
   return s;
 }
 
-const char* NomeDoSinal(int s) {
-  switch (s) {
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGINT:
-      return "SIGINT";
-    case SIGHUP:
-      return "SIGHUP";
-  }
-  return "?";
-}
-
 std::string Duracao(double s) {
   const long t = static_cast<long>(s + 0.5);
   char b[32];
@@ -278,6 +266,18 @@ bool ParadaPedida() {
 int Sinal() { return E().sinal; }
 
 void ReconheceParada() { E().reconhecida = true; }
+
+const char* NomeDoSinal(int s) {
+  switch (s) {
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGINT:
+      return "SIGINT";
+    case SIGHUP:
+      return "SIGHUP";
+  }
+  return "um sinal";
+}
 
 void Progresso(size_t feitos, size_t total) {
   Estado& e = E();
