@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 
 #include "app/escolhe_conexao.h"
@@ -10,6 +11,7 @@
 #include "batch/processa.h"
 #include "data/grava_erro.h"
 #include "data/record_set.h"
+#include "ledger/retorno_em_lote.h"
 
 namespace kz {
 namespace {
@@ -69,6 +71,9 @@ void CarregaContexto(frmProcesso& F) {
   F.CtaCtoVda = Trim(p.Fields("CtaCtoVda").ToText());
   F.CtaEstBai = Trim(p.Fields("CtaEstBai").ToText());
   F.Mora = static_cast<float>(p.Fields("Mora").ToDouble());
+
+  const char* retorno = std::getenv("KZ_RETORNO");
+  M.RetornoEmLote = retorno && std::string(retorno) == "lote" && AdmiteRetornoEmLote(M);
 }
 
 int Form_Load(frmProcesso& F) {

@@ -16,6 +16,7 @@
 #include "data/handler.h"
 #include "data/prepara_sql.h"
 #include "data/record_set.h"
+#include "ledger/retorno_em_lote.h"
 
 namespace kz {
 namespace {
@@ -130,6 +131,8 @@ FimDoLote Processa(frmProcesso& F) {
 
     const std::string argumentos =
         " (" + std::to_string(F.StaEpnCanc) + "," + std::to_string(M.CodUsuario) + ")";
+    // KZ_RETORNO=lote: the return queue of the run's mark is emptied once, here.
+    ConfereRetornoLanca(M, F.StaEpnCanc, EsvaziaRetornoLanca(M, F.StaEpnCanc));
     M.Sql = "EXECUTE PROCEDURE CANCELA_SAIDA_ESTOQUE" + argumentos;
     Passo(M, 1, [&] { M.Conexao.Execute(M.Sql); });
     M.Sql = "EXECUTE PROCEDURE CANCELA_ENTRADA_ESTOQUE" + argumentos;
