@@ -97,11 +97,17 @@ double ValorNumerico(Value& texto) {
 
 std::string Aspas(const Value& v) {
   if (v.IsNull()) return "''";
-  std::string quoted = "'";
-  for (char c : v.DisplayText()) {
-    if (c == '\'') quoted += '\'';
-    quoted += c;
+  const std::string text = v.DisplayText();
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '\'';
+  std::string_view rest = text;
+  for (size_t quote; (quote = rest.find('\'')) != std::string_view::npos;) {
+    quoted.append(rest, 0, quote + 1);  // up to the quote, which is doubled
+    quoted += '\'';
+    rest.remove_prefix(quote + 1);
   }
+  quoted.append(rest);
   quoted += '\'';
   return quoted;
 }

@@ -1,5 +1,7 @@
 #include "ledger/inc_plan.h"
 
+#include <unordered_map>
+
 #include "common/runtime_error.h"
 #include "common/text_routines.h"
 #include "data/grava_erro.h"
@@ -22,6 +24,23 @@ bool ContemElemento(std::string_view lista, std::string_view elemento, std::stri
     }
   }
   return false;
+}
+
+// The parenthesised list of every beginning of the code, longest first: the
+// account and each account above it (beginnings that are no account match no
+// row). It depends on the code alone, and a run posts to the same few
+// accounts over and over, so each code's list is built once per process.
+const std::string& ListaDaConta(const std::string& conta, int16_t tamanho) {
+  static std::unordered_map<std::string, std::string> listas;
+  if (const auto it = listas.find(conta); it != listas.end()) return it->second;
+  if (listas.size() >= 4096) listas.clear();  // a bound for charts of any size
+  std::string lista;
+  std::string separador;
+  for (int16_t i = tamanho; i >= 1; --i) {
+    lista = MontaLista(Value(conta.substr(0, i)), lista, separador, 0);
+  }
+  lista = MontaLista(Value(std::string()), lista, separador, 0);
+  return listas.emplace(conta, std::move(lista)).first->second;
 }
 
 }  // namespace
@@ -54,14 +73,7 @@ void IncPlan(Modulo1& M, const std::string& conta, Currency valor, const std::st
     if (conta.size() > 32767) Raise(err::kOverflow);  // the length is a 16-bit count
     const auto tamanho = static_cast<int16_t>(conta.size());
 
-    // Every beginning of the code, longest first: the account and each account
-    // above it. Beginnings that are no account match no row.
-    std::string lista;
-    std::string separador;
-    for (int16_t i = tamanho; i >= 1; --i) {
-      lista = MontaLista(Value(conta.substr(0, i)), lista, separador, 0);
-    }
-    lista = MontaLista(Value(std::string()), lista, separador, 0);
+    const std::string& lista = ListaDaConta(conta, tamanho);
 
     const std::string coluna = "Sld" + lado + std::to_string(mes);
     // A lock conflict on a total row waits for the other transaction and then
