@@ -19,6 +19,7 @@
 #include "data/handler.h"
 #include "data/prepara_sql.h"
 #include "data/record_set.h"
+#include "data/sql_trace.h"
 #include "data/vigia.h"
 #include "ledger/inc_plan.h"
 
@@ -33,7 +34,10 @@ constexpr const char* kErroCancelamento = "Erro Cancelamento !";
 // point of a run.
 void PontoDeTeste(const char* ponto) {
   const char* pausa = std::getenv("KZ_PAUSA_TESTE");
-  if (pausa && std::strcmp(pausa, ponto) == 0) ::raise(SIGSTOP);
+  if (pausa && std::strcmp(pausa, ponto) == 0) {
+    FlushSqlTrace();
+    ::raise(SIGSTOP);
+  }
 }
 
 // Runs a SELECT ... WITH LOCK to its end, so that every row it names is

@@ -14,6 +14,7 @@
 #include "common/mensagem.h"
 #include "data/familia_sql.h"
 #include "data/fb_session.h"
+#include "data/sql_trace.h"
 
 using namespace Firebird;
 using Clock = std::chrono::steady_clock;
@@ -183,6 +184,7 @@ void Laco() {
   while (!e.fim) {
     siginfo_t info;
     const int s = ::sigtimedwait(&sinais, &info, &passo);
+    FlushSqlTrace();
     std::lock_guard<std::mutex> l(e.mu);
     if (s > 0 && !e.parada) AoPedirParada(e, s);
     Observa(e, Clock::now());
