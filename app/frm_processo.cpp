@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "app/escolhe_conexao.h"
@@ -14,6 +15,7 @@
 #include "data/grava_erro.h"
 #include "data/record_set.h"
 #include "data/vigia.h"
+#include "ledger/retorno_em_lote.h"
 
 namespace kz {
 namespace {
@@ -84,6 +86,9 @@ void CarregaContexto(frmProcesso& F) {
   F.CtaCtoVda = Trim(p.Fields("CtaCtoVda").ToText());
   F.CtaEstBai = Trim(p.Fields("CtaEstBai").ToText());
   F.Mora = static_cast<float>(p.Fields("Mora").ToDouble());
+
+  const char* retorno = std::getenv("KZ_RETORNO");
+  M.RetornoEmLote = retorno && std::string(retorno) == "lote" && AdmiteRetornoEmLote(M);
 }
 
 int Form_Load(frmProcesso& F) {

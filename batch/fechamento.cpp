@@ -5,6 +5,7 @@
 #include "common/mensagem.h"
 #include "data/handler.h"
 #include "data/prepara_sql.h"
+#include "ledger/retorno_em_lote.h"
 
 namespace kz {
 
@@ -14,6 +15,8 @@ void FechaLote(frmProcesso& F, Lote& lote) {
       " (" + std::to_string(F.StaEpnCanc) + "," + std::to_string(M.CodUsuario) + ")";
   for (int rodada = 1;; ++rodada) {
     M.Conexao.Execute("SAVEPOINT KZ_FECHAMENTO");
+    // In the deferred mode, the return queue of every entry posted so far.
+    const int64_t apagadas = EsvaziaRetornoLanca(M, F.StaEpnCanc);
     M.Sql = "EXECUTE PROCEDURE CANCELA_SAIDA_ESTOQUE" + argumentos;
     Passo(M, 1, [&] { M.Conexao.Execute(M.Sql); });
     M.Sql = "EXECUTE PROCEDURE CANCELA_ENTRADA_ESTOQUE" + argumentos;
@@ -23,7 +26,12 @@ void FechaLote(frmProcesso& F, Lote& lote) {
     Passo(M, 3, [&] { M.Conexao.Execute(M.Sql, marcados); });
 
     const auto revertidos = static_cast<int64_t>(lote.cancelados.size());
-    if (marcados == revertidos) return;
+    if (marcados == revertidos) {
+      // Rows a round undid were deleted again by the last one: the queue is
+      // checked once.
+      ConfereRetornoLanca(M, F.StaEpnCanc, apagadas);
+      return;
+    }
     // The run's commitments are locked by it, so none can have left the
     // status: fewer rows would mean a commitment reversed but not marked.
     if (marcados < revertidos) {

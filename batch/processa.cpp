@@ -19,6 +19,7 @@
 #include "data/handler.h"
 #include "data/prepara_sql.h"
 #include "data/record_set.h"
+#include "data/sql_trace.h"
 #include "data/vigia.h"
 #include "ledger/inc_plan.h"
 
@@ -33,7 +34,10 @@ constexpr const char* kErroCancelamento = "Erro Cancelamento !";
 // point of a run.
 void PontoDeTeste(const char* ponto) {
   const char* pausa = std::getenv("KZ_PAUSA_TESTE");
-  if (pausa && std::strcmp(pausa, ponto) == 0) ::raise(SIGSTOP);
+  if (pausa && std::strcmp(pausa, ponto) == 0) {
+    FlushSqlTrace();
+    ::raise(SIGSTOP);
+  }
 }
 
 // Runs a SELECT ... WITH LOCK to its end, so that every row it names is
@@ -97,18 +101,6 @@ void Desfaz(Modulo1& M, const RuntimeError& e) {
     // Nothing was committed; closing the attachment undoes the rest.
   }
   M.Conexao.Close();
-}
-
-const char* NomeDoSinal(int sinal) {
-  switch (sinal) {
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGINT:
-      return "SIGINT";
-    case SIGHUP:
-      return "SIGHUP";
-  }
-  return "um sinal";
 }
 
 std::string CaminhoDoRelatorio() {
@@ -176,8 +168,8 @@ ResultadoDoLote Processa(frmProcesso& F) {
     vigia::ReconheceParada();
     const ResultadoDoLote r = desfeito();
     Desfaz(M, RuntimeError(18, std::string("Execucao interrompida pelo operador (") +
-                                   NomeDoSinal(i.sinal) + "); nada foi gravado"));
-    Mensagem(Prioridade::kErro, std::string("interrompido por ") + NomeDoSinal(i.sinal) +
+                                   vigia::NomeDoSinal(i.sinal) + "); nada foi gravado"));
+    Mensagem(Prioridade::kErro, std::string("interrompido por ") + vigia::NomeDoSinal(i.sinal) +
                                     "; a execucao foi desfeita e pode ser executada de novo");
     return r;
   } catch (const RuntimeError& e) {

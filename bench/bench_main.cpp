@@ -1,17 +1,19 @@
-// kz-bench: the batch against the database's own floor.
+// kz-bench: the batch against the database's own floor, in both return-queue
+// modes.
 //
-// For each size N it builds a fresh database of N commitments, copies
-// it, runs the built batch on one copy with statement capture on, and replays
-// the captured statements on the other copy, in a process of its own, through
-// the same client library in one transaction. Both runs start a process, load
+// For each size N it builds a fresh database of N commitments and, for each
+// mode (per-entry: KZ_RETORNO unset; lote: KZ_RETORNO=lote), runs the built
+// batch on a copy with statement capture on, and replays the statements that
+// mode sent on another copy, in a process of its own, through the same client
+// library in one transaction. Both runs start a process, load
 // the engine, attach, work, commit and detach, so their wall times compare
 // like for like; the replay also times every statement, grouped by family.
-// Embedded by default; with --server both go through the test server on
-// 127.0.0.1 (scripts/bench.sh starts a private one), so the batch's memory
-// holds the client library only, without the engine and its page cache.
+// Embedded by default; with --server both go through the Firebird server on
+// 127.0.0.1 (scripts/bench.sh starts a private one), so the batch's memory holds the
+// client library only, without the engine and its page cache.
 //
-//   kz-bench [--big] [--sizes N,N,...] [--repeat K] [--together]
-//            [--keep DIR] [--server] [--batch EXECUTABLE]
+//   kz-bench [--big] [--sizes N,N,...] [--modes per-entry,lote] [--repeat K]
+//            [--together] [--keep DIR] [--server] [--batch EXECUTABLE]
 //   kz-bench --replay CAPTURE DATABASE PROFILE     (the replay process)
 #include <pwd.h>
 #include <unistd.h>
@@ -41,9 +43,24 @@ namespace {
 
 constexpr double kRatioTarget = 1.10;
 constexpr double kMemoryGrowthTarget = 1.2;
+// The deferred mode's targets: linear time, and 20,000 commitments in 2.5 min.
+constexpr double kGrowthTarget = 5.5;  // time(5,000) / time(1,000)
+constexpr double kBigTarget = 150;     // seconds at 20,000
+// The per-entry mode takes a quarter of an hour at 20,000: above this size it
+// runs once, whatever --repeat says.
+constexpr int kPerEntryRepeatUpTo = 5000;
+
+// A return-queue mode: its name and the value of KZ_RETORNO.
+struct Mode {
+  std::string name;
+  std::string retorno;
+};
+const Mode kPerEntry{"per-entry", ""};
+const Mode kLote{"lote", "lote"};
 
 struct Options {
   std::vector<int> sizes{1000, 5000};
+  std::vector<Mode> modes{kPerEntry, kLote};
   int repeat = 1;
   std::string keep;     // a folder to keep each size's database, capture and profile in
   bool server = false;  // both runs through the Firebird server on 127.0.0.1
@@ -53,6 +70,7 @@ struct Options {
 
 struct Outcome {
   int n = 0;
+  std::string mode;
   double batch_s = 0;
   double solo_s = 0;  // the batch with nothing of this program beside it
   double replay_s = 0;
@@ -64,6 +82,7 @@ struct Outcome {
   long replay_kib = 0;
   double lookup_share = 0;  // RetornoLanca lookups and deletes in the database's time
   bool same_state = false;
+  std::vector<std::string> fingerprint;  // of the batch's database
 };
 
 std::string Thousands(uint64_t v) {
@@ -171,37 +190,34 @@ void CopyDatabase(const fs::path& from, const fs::path& to, bool server) {
   }
 }
 
-Outcome RunSize(int n, const Options& opt) {
+// Runs one mode on the database of `db` (restored from `pristine` before
+// every run).
+Outcome RunMode(test::TestDb& db, int n, const Mode& mode, const fs::path& pristine,
+                const Options& opt) {
   Outcome o;
   o.n = n;
-  test::TestDb db(opt.server);
+  o.mode = mode.name;
   const std::string prefix = opt.server ? test::ServerPrefix() : "";
-  const auto b0 = std::chrono::steady_clock::now();
-  BuildBooks(db, n);
-  const double build_s =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - b0).count();
   const fs::path base = db.Location().substr(prefix.size());
-  const fs::path pristine = db.Dir() / "pristine.fdb";
-  const fs::path replay_db = db.Dir() / "replay.fdb";
-  CopyDatabase(base, pristine, opt.server);
+  const fs::path replay_db = db.Dir() / ("replay-" + mode.name + ".fdb");
+  const int repeat = mode.retorno.empty() && n > kPerEntryRepeatUpTo ? 1 : opt.repeat;
 
-  test::BatchRunner runner(db);
+  test::BatchRunner runner(db, "run-" + mode.name);
   runner.WriteDefaultFor(db);
   runner.WriteRunLine(RunLine(n));
   const fs::path dir = runner.Dir();
   const fs::path capture = dir / "statements.trace";
   const fs::path profile_file = dir / "profile.txt";
-
-  std::printf(
-      "\n== %s commitments (3 items and 3 payments each; database %.1f MB, built in "
-      "%.1f s)\n",
-      Thousands(n).c_str(), fs::file_size(pristine) / 1e6, build_s);
+  std::printf("\n-- %s, mode %s%s\n", Thousands(n).c_str(), mode.name.c_str(),
+              repeat < opt.repeat ? " (once at this size)" : "");
 
   auto batch_spec = [&](const fs::path& capture_to) {
     return ChildSpec{opt.batch,
                      {},
                      dir,
-                     {{"KZ_QUBO_DIR", dir.string()}, {"KZ_SQL_TRACE", capture_to.string()}},
+                     {{"KZ_QUBO_DIR", dir.string()},
+                      {"KZ_SQL_TRACE", capture_to.string()},
+                      {"KZ_RETORNO", mode.retorno}},
                      dir / "stderr.txt"};
   };
   auto replay_spec = [&](const fs::path& capture_from) {
@@ -226,6 +242,7 @@ Outcome RunSize(int n, const Options& opt) {
   const fs::path previous = dir / "previous.trace";
   fs::path replayed = capture;
   if (opt.together) {
+    CopyDatabase(pristine, base, opt.server);
     fs::remove(capture);
     const ChildRun first = RunChild(batch_spec(capture));
     check(first, "the batch", "stderr.txt");
@@ -236,9 +253,9 @@ Outcome RunSize(int n, const Options& opt) {
 
   std::vector<double> ratios, cpu_ratios, batch_s, replay_s, batch_cpu, replay_cpu;
   ReplayRun last;
-  for (int r = 0; r < opt.repeat; ++r) {
+  for (int r = 0; r < repeat; ++r) {
     // Both runs start from the same file.
-    if (opt.together || r > 0) CopyDatabase(pristine, base, opt.server);
+    CopyDatabase(pristine, base, opt.server);
     CopyDatabase(pristine, replay_db, opt.server);
     ChildRun batch, replay;
     if (opt.together) {
@@ -280,10 +297,10 @@ Outcome RunSize(int n, const Options& opt) {
   o.replay_cpu = median(replay_cpu);
   o.ratio = median(ratios);
   o.cpu_ratio = median(cpu_ratios);
-  o.same_state = Fingerprint(prefix + base.string(), db.Password()) ==
-                 Fingerprint(prefix + replay_db.string(), db.Password());
+  o.fingerprint = Fingerprint(prefix + base.string(), db.Password());
+  o.same_state = o.fingerprint == Fingerprint(prefix + replay_db.string(), db.Password());
   if (!opt.keep.empty()) {
-    const fs::path to = fs::path(opt.keep) / std::to_string(n);
+    const fs::path to = fs::path(opt.keep) / (std::to_string(n) + "-" + mode.name);
     fs::create_directories(to);
     for (const fs::path& f : {pristine, replayed, profile_file, dir / "stderr.txt"})
       fs::copy_file(f, to / f.filename(), fs::copy_options::overwrite_existing);
@@ -314,10 +331,113 @@ Outcome RunSize(int n, const Options& opt) {
   return o;
 }
 
+// Builds the database of `n` commitments and runs every mode on it.
+std::vector<Outcome> RunSize(int n, const Options& opt) {
+  test::TestDb db(opt.server);
+  const std::string prefix = opt.server ? test::ServerPrefix() : "";
+  const auto b0 = std::chrono::steady_clock::now();
+  BuildBooks(db, n);
+  const double build_s =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - b0).count();
+  const fs::path pristine = db.Dir() / "pristine.fdb";
+  CopyDatabase(db.Location().substr(prefix.size()), pristine, opt.server);
+  std::printf(
+      "\n== %s commitments (3 items and 3 payments each; database %.1f MB, built in "
+      "%.1f s)\n",
+      Thousands(n).c_str(), fs::file_size(pristine) / 1e6, build_s);
+  std::vector<Outcome> out;
+  for (const Mode& mode : opt.modes) out.push_back(RunMode(db, n, mode, pristine, opt));
+  if (out.size() == 2) {
+    std::printf("\n  same end state in both modes: %s\n",
+                out[0].fingerprint == out[1].fingerprint ? "yes" : "NO");
+  }
+  return out;
+}
+
+// Prints one mode's table and checks its targets; false when one is missed.
+bool Summary(const Mode& mode, const std::vector<Outcome>& outcomes, bool server) {
+  std::printf("\n  mode %s%s\n", mode.name.c_str(),
+              mode.retorno.empty() ? " (KZ_RETORNO unset)" : " (KZ_RETORNO=lote)");
+  std::printf(
+      "  commitments  alone s  commitments/s  batch s  replay s  ratio  cpu ratio  batch MiB  "
+      "replay MiB  RetornoLanca share\n");
+  bool ok = true;
+  for (const Outcome& o : outcomes) {
+    std::printf("  %11s  %7.2f  %13.0f  %7.2f  %8.2f  %5.3f  %9.3f  %9.1f  %10.1f  %17.0f%%\n",
+                Thousands(o.n).c_str(), o.solo_s, o.n / o.solo_s, o.batch_s, o.replay_s, o.ratio,
+                o.cpu_ratio, Mib(o.batch_kib), Mib(o.replay_kib), 100 * o.lookup_share);
+    ok = ok && o.ratio <= kRatioTarget && o.same_state;
+  }
+  std::printf("  ratio batch/replay <= %.2f at every size: %s\n", kRatioTarget,
+              std::all_of(outcomes.begin(), outcomes.end(),
+                          [](const Outcome& o) { return o.ratio <= kRatioTarget; })
+                  ? "met"
+                  : "MISSED");
+  // The deferred mode's own targets hold for the embedded engine.
+  const bool targets = mode.retorno == kLote.retorno && !server;
+  std::map<int, const Outcome*> by_n;
+  for (const Outcome& o : outcomes) by_n[o.n] = &o;
+  if (by_n.count(1000) && by_n.count(5000)) {
+    const Outcome& a = *by_n[1000];
+    const Outcome& b = *by_n[5000];
+    const double time_growth = b.solo_s / a.solo_s;
+    std::printf("  time at 5,000 / at 1,000: %.2f", time_growth);
+    if (targets) {
+      std::printf(" (target <= %.1f: %s)", kGrowthTarget,
+                  time_growth <= kGrowthTarget ? "met" : "MISSED");
+      ok = ok && time_growth <= kGrowthTarget;
+    }
+    std::printf("\n");
+    const double growth = double(b.batch_kib) / a.batch_kib;
+    std::printf("  batch peak memory at 5,000 / at 1,000: %.2f (target <= %.1f: %s)\n", growth,
+                kMemoryGrowthTarget, growth <= kMemoryGrowthTarget ? "met" : "MISSED");
+    // The replay process holds the same engine doing the same work: what the
+    // batch holds beyond it is the program's own.
+    std::printf(
+        "  replay peak memory at 5,000 / at 1,000: %.2f; batch minus replay: %+.1f MiB at "
+        "1,000, %+.1f MiB at 5,000\n",
+        double(b.replay_kib) / a.replay_kib, Mib(a.batch_kib - a.replay_kib),
+        Mib(b.batch_kib - b.replay_kib));
+    ok = ok && growth <= kMemoryGrowthTarget;
+  }
+  if (targets && by_n.count(20000)) {
+    const double t = by_n[20000]->solo_s;
+    std::printf("  20,000 commitments in %.0f s (target <= %.0f s: %s)\n", t, kBigTarget,
+                t <= kBigTarget ? "met" : "MISSED");
+    ok = ok && t <= kBigTarget;
+  }
+  if (outcomes.size() >= 2 && by_n.begin()->first >= 1000) {
+    // Least squares t = a*N + b*N^2: in the per-entry mode the lookups of
+    // RetornoLanca make the time per commitment grow with the number already
+    // posted.
+    double s2 = 0, s3 = 0, s4 = 0, t1 = 0, t2 = 0;
+    for (const Outcome& o : outcomes) {
+      const double x = o.n;
+      s2 += x * x;
+      s3 += x * x * x;
+      s4 += x * x * x * x;
+      t1 += x * o.solo_s;
+      t2 += x * x * o.solo_s;
+    }
+    const double det = s2 * s4 - s3 * s3;
+    const double a = (t1 * s4 - t2 * s3) / det;
+    const double b = (s2 * t2 - s3 * t1) / det;
+    if (b > 0) {
+      std::printf("  one run of N commitments takes about %.3g*N + %.3g*N^2 s:", a, b);
+      for (int n : {1000, 5000, 20000, 50000}) {
+        const double t = a * n + b * n * n;
+        std::printf(" %s: %.0f s%s;", Thousands(n).c_str(), t, by_n.count(n) ? "" : " (est.)");
+      }
+      std::printf("\n");
+    }
+  }
+  return ok;
+}
+
 int Usage() {
   std::fprintf(stderr,
-               "usage: kz-bench [--big] [--sizes N,N,...] [--repeat K] [--together]\n"
-               "                [--keep DIR] [--server] [--batch EXECUTABLE]\n"
+               "usage: kz-bench [--big] [--sizes N,N,...] [--modes per-entry,lote] [--repeat K]\n"
+               "                [--together] [--keep DIR] [--server] [--batch EXECUTABLE]\n"
                "       kz-bench --replay CAPTURE DATABASE PROFILE\n");
   return 2;
 }
@@ -342,6 +462,12 @@ int Main(int argc, char** argv) {
         opt.sizes.push_back(std::stoi(list.substr(b, e - b)));
         b = e + 1;
       }
+    } else if (args[i] == "--modes" && i + 1 < args.size()) {
+      const std::string list = "," + args[++i] + ",";
+      opt.modes.clear();
+      for (const Mode& m : {kPerEntry, kLote})
+        if (list.find("," + m.name + ",") != std::string::npos) opt.modes.push_back(m);
+      if (opt.modes.empty()) return Usage();
     } else if (args[i] == "--batch" && i + 1 < args.size()) {
       opt.batch = args[++i];
     } else if (args[i] == "--together") {
@@ -363,68 +489,21 @@ int Main(int argc, char** argv) {
 
   std::printf("kz-bench: the batch (%s) against a replay of its own statements\n",
               opt.batch.c_str());
-  std::vector<Outcome> outcomes;
-  for (int n : opt.sizes) outcomes.push_back(RunSize(n, opt));
+  std::vector<Outcome> all;
+  for (int n : opt.sizes) {
+    for (Outcome& o : RunSize(n, opt)) all.push_back(std::move(o));
+  }
 
   std::printf("\n== Summary (%s)\n", opt.server ? "through the server on 127.0.0.1" : "embedded");
   if (opt.together) {
     std::printf("  (alone: the capture run; batch and replay: ran side by side)\n");
   }
-  std::printf(
-      "  commitments  alone s  commitments/s  batch s  replay s  ratio  cpu ratio  batch MiB  "
-      "replay MiB  RetornoLanca share\n");
   bool ok = true;
-  for (const Outcome& o : outcomes) {
-    std::printf("  %11s  %7.2f  %13.0f  %7.2f  %8.2f  %5.3f  %9.3f  %9.1f  %10.1f  %17.0f%%\n",
-                Thousands(o.n).c_str(), o.solo_s, o.n / o.solo_s, o.batch_s, o.replay_s, o.ratio,
-                o.cpu_ratio, Mib(o.batch_kib), Mib(o.replay_kib), 100 * o.lookup_share);
-    ok = ok && o.ratio <= kRatioTarget && o.same_state;
-  }
-  std::printf("  ratio batch/replay <= %.2f at every size: %s\n", kRatioTarget,
-              std::all_of(outcomes.begin(), outcomes.end(),
-                          [](const Outcome& o) { return o.ratio <= kRatioTarget; })
-                  ? "met"
-                  : "MISSED");
-  std::map<int, const Outcome*> by_n;
-  for (const Outcome& o : outcomes) by_n[o.n] = &o;
-  if (by_n.count(1000) && by_n.count(5000)) {
-    const Outcome& a = *by_n[1000];
-    const Outcome& b = *by_n[5000];
-    const double growth = double(b.batch_kib) / a.batch_kib;
-    std::printf("  batch peak memory at 5,000 / at 1,000: %.2f (target <= %.1f: %s)\n", growth,
-                kMemoryGrowthTarget, growth <= kMemoryGrowthTarget ? "met" : "MISSED");
-    // The replay process holds the same engine doing the same work: what the
-    // batch holds beyond it is the program's own.
-    std::printf(
-        "  replay peak memory at 5,000 / at 1,000: %.2f; batch minus replay: %+.1f MiB at "
-        "1,000, %+.1f MiB at 5,000\n",
-        double(b.replay_kib) / a.replay_kib, Mib(a.batch_kib - a.replay_kib),
-        Mib(b.batch_kib - b.replay_kib));
-    ok = ok && growth <= kMemoryGrowthTarget;
-  }
-  if (outcomes.size() >= 2 && by_n.begin()->first >= 1000) {
-    // Least squares t = a*N + b*N^2: the lookups of RetornoLanca make the
-    // time per commitment grow with the number already posted.
-    double s2 = 0, s3 = 0, s4 = 0, t1 = 0, t2 = 0;
-    for (const Outcome& o : outcomes) {
-      const double x = o.n;
-      s2 += x * x;
-      s3 += x * x * x;
-      s4 += x * x * x * x;
-      t1 += x * o.solo_s;
-      t2 += x * x * o.solo_s;
-    }
-    const double det = s2 * s4 - s3 * s3;
-    const double a = (t1 * s4 - t2 * s3) / det;
-    const double b = (s2 * t2 - s3 * t1) / det;
-    if (b > 0) {
-      std::printf("  one run of N commitments takes about %.3g*N + %.3g*N^2 s:", a, b);
-      for (int n : {1000, 5000, 20000, 50000}) {
-        const double t = a * n + b * n * n;
-        std::printf(" %s: %.0f s%s;", Thousands(n).c_str(), t, by_n.count(n) ? "" : " (est.)");
-      }
-      std::printf("\n");
-    }
+  for (const Mode& mode : opt.modes) {
+    std::vector<Outcome> outcomes;
+    for (const Outcome& o : all)
+      if (o.mode == mode.name) outcomes.push_back(o);
+    ok = Summary(mode, outcomes, opt.server) && ok;
   }
   return ok ? 0 : 1;
 }

@@ -95,14 +95,23 @@ double ValorNumerico(Value& texto) {
   return sign * LeadingNumber(cleaned) + 0.0;
 }
 
+void AcrescentaAspas(std::string& out, std::string_view texto) {
+  out += '\'';
+  for (size_t aspa; (aspa = texto.find('\'')) != std::string_view::npos;) {
+    out.append(texto, 0, aspa + 1);  // up to the quote, which is doubled
+    out += '\'';
+    texto.remove_prefix(aspa + 1);
+  }
+  out.append(texto);
+  out += '\'';
+}
+
 std::string Aspas(const Value& v) {
   if (v.IsNull()) return "''";
-  std::string quoted = "'";
-  for (char c : v.DisplayText()) {
-    if (c == '\'') quoted += '\'';
-    quoted += c;
-  }
-  quoted += '\'';
+  const std::string text = v.DisplayText();
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  AcrescentaAspas(quoted, text);
   return quoted;
 }
 

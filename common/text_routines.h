@@ -24,6 +24,8 @@ std::string Substitui(Value& texto, std::string_view procura, std::string_view t
 // The value's text between single quotes; an embedded quote is doubled, so
 // the result is always one SQL literal. Null and Empty give ''.
 std::string Aspas(const Value& v);
+// Appends `texto` to `out` the same way, as one quoted literal.
+void AcrescentaAspas(std::string& out, std::string_view texto);
 
 // The value's text with its first comma written as a point. Null raises 94.
 std::string PontoDecimal(const Value& v);

@@ -366,13 +366,23 @@ bool Connection::InTransaction() const { return s_ && s_->run_tra; }
 
 namespace {
 
-// The first number item of an info buffer; 0 when it is missing.
-int64_t InfoNumber(const unsigned char* buf, size_t size, unsigned char item) {
-  for (const unsigned char* p = buf; p + 3 <= buf + size && *p != isc_info_end;) {
+// One number item of an object's info (an attachment's or a transaction's);
+// 0 when the answer lacks it.
+template <class Objeto>
+int64_t InfoNumber(const FbSession& s, Objeto* objeto, unsigned char item) {
+  const unsigned char items[] = {item};
+  unsigned char buf[32] = {};
+  FbStatus st;
+  try {
+    objeto->getInfo(&st, sizeof items, items, sizeof buf, buf);
+  } catch (const FbException& e) {
+    s.Fail(e);
+  }
+  for (const unsigned char* p = buf; p + 3 <= buf + sizeof buf && *p != isc_info_end;) {
     const unsigned char tag = *p++;
     const auto len = static_cast<short>(isc_portable_integer(p, 2));
     p += 2;
-    if (tag == item && p + len <= buf + size) return isc_portable_integer(p, len);
+    if (tag == item && p + len <= buf + sizeof buf) return isc_portable_integer(p, len);
     p += len;
   }
   return 0;
@@ -382,29 +392,12 @@ int64_t InfoNumber(const unsigned char* buf, size_t size, unsigned char item) {
 
 int64_t Connection::AttachmentId() {
   FbSession& s = Session();
-  const unsigned char items[] = {isc_info_attachment_id};
-  unsigned char buf[32] = {};
-  FbStatus st;
-  try {
-    s.att->getInfo(&st, sizeof items, items, sizeof buf, buf);
-  } catch (const FbException& e) {
-    s.Fail(e);
-  }
-  return InfoNumber(buf, sizeof buf, isc_info_attachment_id);
+  return InfoNumber(s, s.att, isc_info_attachment_id);
 }
 
 int64_t Connection::TransactionId() {
   FbSession& s = Session();
-  if (!s.run_tra) return 0;
-  const unsigned char items[] = {isc_info_tra_id};
-  unsigned char buf[32] = {};
-  FbStatus st;
-  try {
-    s.run_tra->getInfo(&st, sizeof items, items, sizeof buf, buf);
-  } catch (const FbException& e) {
-    s.Fail(e);
-  }
-  return InfoNumber(buf, sizeof buf, isc_info_tra_id);
+  return s.run_tra ? InfoNumber(s, s.run_tra, isc_info_tra_id) : 0;
 }
 
 Connection::OwnTransaction::OwnTransaction(Connection& c) : c_(c) {

@@ -73,30 +73,60 @@ bool IsNullWord(std::string_view s) {
   return true;
 }
 
-}  // namespace
-
-std::string RenderValue(const Value& v) {
-  if (v.IsNull()) return "Null";
-  if (v.IsVerbatim()) return Aspas(v);
+// Appends the rendering of `v` to `out`: the statement's own buffer, so that
+// a value costs no text of its own beyond its display text.
+void AppendValue(std::string& out, const Value& v) {
+  if (v.IsNull()) {
+    out += "Null";
+    return;
+  }
   const std::string display = v.DisplayText();
+  if (v.IsVerbatim()) {
+    AcrescentaAspas(out, display);
+    return;
+  }
 
   // A date written day first goes out as 'mm/dd/yyyy'. A text that has the
   // shape of a date but is none (31/02/2017, 99/99/9999) is not guessed at: it
   // falls through and goes out quoted as written, for the server to judge.
   if (IsDatePattern(display)) {
-    if (std::optional<DateTime> dt = DateTime::ParseDayFirst(display)) return dt->SqlLiteral();
+    if (std::optional<DateTime> dt = DateTime::ParseDayFirst(display)) {
+      out += dt->SqlLiteral();
+      return;
+    }
   }
 
-  if (IsNullWord(display)) return "Null";
+  if (IsNullWord(display)) {
+    out += "Null";
+    return;
+  }
 
   // A comma-decimal number is written with a point, unquoted, whatever its
   // type. A Double so large or small that its text carries an exponent
   // ("1,5E+20") gets the same treatment, so that it stays one SQL number.
   if (IsCommaDecimal(display) ||
       (v.GetType() == Value::Type::Double && display.find('E') != std::string::npos)) {
-    return PontoDecimal(v);
+    const size_t comma = display.find(',');
+    out.append(display, 0, comma);
+    if (comma != std::string::npos) {
+      out += '.';
+      out.append(display, comma + 1);
+    }
+    return;
   }
-  return v.GetType() == Value::Type::Text ? Aspas(v) : display;
+  if (v.GetType() == Value::Type::Text) {
+    AcrescentaAspas(out, display);
+  } else {
+    out += display;
+  }
+}
+
+}  // namespace
+
+std::string RenderValue(const Value& v) {
+  std::string out;
+  AppendValue(out, v);
+  return out;
 }
 
 std::string PreparaSql(std::string_view modelo, std::span<const Value> valores) {
@@ -117,7 +147,7 @@ std::string PreparaSql(std::string_view modelo, std::span<const Value> valores) 
     text.append(modelo, from, marker - from);
     if (text.size() + 1 > kMaxPosition) Raise(err::kOverflow);
     if (i >= valores.size()) Raise(err::kSubscriptOutOfRange);
-    text += RenderValue(valores[i]);
+    AppendValue(text, valores[i]);
     from = marker + 1;
     end = std::min(end, from + kTailLimit);
   }

@@ -22,6 +22,10 @@ struct Modulo1 {
   int16_t PontoRetorno = 0;     // the step a deadlock retry goes back to
   std::string NomeMaquina;      // this machine's host name, whole
   int ErrosGravados = 0;        // error rows recorded in this run
+  // KZ_RETORNO=lote, read at start-up: new entries leave their RetornoLanca
+  // row in place and the run empties the queue of its mark once, at the end.
+  bool RetornoEmLote = false;
+  int64_t LancamentosNovos = 0;  // new entries inserted, counted in that mode
 };
 
 // Window-level values: what start-up read for the run, the record sets of the

@@ -14,6 +14,7 @@ class TraceFile {
     const char* path = std::getenv("KZ_SQL_TRACE");
     if (!path || !*path) return;
     f_ = std::fopen(path, "ab");
+    if (f_) std::setvbuf(f_, nullptr, _IOFBF, 1 << 16);
   }
   ~TraceFile() {
     if (f_) std::fclose(f_);
@@ -62,9 +63,10 @@ void Write(SqlKind kind, std::string_view sql) {
   std::fputc('\n', f);
   std::fwrite(sql.data(), 1, sql.size(), f);
   std::fputc('\n', f);
-  // Written as the run goes: an operator watching a run that waits sees the
-  // statement it waits in.
-  std::fflush(f);
+}
+
+void Flush() {
+  if (std::FILE* f = File().get()) std::fflush(f);
 }
 
 }  // namespace kz::sql_trace_detail

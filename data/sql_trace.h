@@ -13,10 +13,12 @@
 // values are not written). <bytes> is the length of <text>, which may itself
 // hold line breaks. Connection texts and passwords are never written.
 //
-// The file is opened once per process, on the first statement, and each
-// record is flushed before the statement is sent, so the file shows what the
-// run is doing while it runs. When the variable is unset or empty the cost is
-// one test of a cached flag per statement.
+// The file is opened once per process, on the first statement, and written
+// through a buffer that the run's watcher flushes five times a second
+// (data/vigia.h), so the file shows what the run is doing while it runs (the
+// statement a waiting run waits in included) without a write per statement.
+// When the variable is unset or empty the cost is one test of a cached flag
+// per statement.
 
 #include <string_view>
 
@@ -26,8 +28,14 @@ enum class SqlKind { kCommand, kCount, kCursor, kInsert };
 
 namespace sql_trace_detail {
 bool Enabled();  // reads KZ_SQL_TRACE once
+void Flush();
 void Write(SqlKind kind, std::string_view sql);
 }  // namespace sql_trace_detail
+
+// Puts what the trace holds so far into its file (thread-safe).
+inline void FlushSqlTrace() {
+  if (sql_trace_detail::Enabled()) sql_trace_detail::Flush();
+}
 
 inline void TraceSql(SqlKind kind, std::string_view sql) {
   if (sql_trace_detail::Enabled()) sql_trace_detail::Write(kind, sql);

@@ -14,6 +14,7 @@
 #include "common/mensagem.h"
 #include "data/familia_sql.h"
 #include "data/fb_session.h"
+#include "data/sql_trace.h"
 
 using namespace Firebird;
 using Clock = std::chrono::steady_clock;
@@ -71,18 +72,6 @@ sigset_t SinaisDeParada() {
   sigaddset(&s, SIGINT);
   sigaddset(&s, SIGHUP);
   return s;
-}
-
-const char* NomeDoSinal(int s) {
-  switch (s) {
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGINT:
-      return "SIGINT";
-    case SIGHUP:
-      return "SIGHUP";
-  }
-  return "?";
 }
 
 std::string Duracao(double s) {
@@ -195,6 +184,7 @@ void Laco() {
   while (!e.fim) {
     siginfo_t info;
     const int s = ::sigtimedwait(&sinais, &info, &passo);
+    FlushSqlTrace();
     std::lock_guard<std::mutex> l(e.mu);
     if (s > 0 && !e.parada) AoPedirParada(e, s);
     Observa(e, Clock::now());
@@ -278,6 +268,18 @@ bool ParadaPedida() {
 int Sinal() { return E().sinal; }
 
 void ReconheceParada() { E().reconhecida = true; }
+
+const char* NomeDoSinal(int s) {
+  switch (s) {
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGINT:
+      return "SIGINT";
+    case SIGHUP:
+      return "SIGHUP";
+  }
+  return "um sinal";
+}
 
 void Progresso(size_t feitos, size_t total) {
   Estado& e = E();

@@ -61,6 +61,9 @@ int Sinal();
 // and roll back).
 void ReconheceParada();
 
+// "SIGTERM", "SIGINT", "SIGHUP".
+const char* NomeDoSinal(int sinal);
+
 // Commitments done so far and the size of the run: a progress line, rewritten
 // every second, when standard error is a terminal, else a heartbeat line every
 // minute (KZ_BATIMENTO seconds when set: done, total, rate, time so far and

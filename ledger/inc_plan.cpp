@@ -1,5 +1,7 @@
 #include "ledger/inc_plan.h"
 
+#include <unordered_map>
+
 #include "common/runtime_error.h"
 #include "common/text_routines.h"
 #include "data/grava_erro.h"
@@ -48,9 +50,14 @@ std::string MontaLista(const Value& valor, std::string& lista, std::string& sepa
   return lista;
 }
 
-std::string ListaDeContas(const std::string& conta) {
+const std::string& ListaDeContas(const std::string& conta) {
+  // It depends on the code alone, and a run posts to the same few accounts
+  // over and over, so each code's list is built once per process.
+  static std::unordered_map<std::string, std::string> listas;
+  if (const auto it = listas.find(conta); it != listas.end()) return it->second;
   if (conta.size() > 32767) Raise(err::kOverflow);  // the length is a 16-bit count
   const auto tamanho = static_cast<int16_t>(conta.size());
+  if (listas.size() >= 4096) listas.clear();  // a bound for charts of any size
 
   // Every beginning of the code, longest first: the account and each account
   // above it. Beginnings that are no account match no row.
@@ -59,13 +66,14 @@ std::string ListaDeContas(const std::string& conta) {
   for (int16_t i = tamanho; i >= 1; --i) {
     lista = MontaLista(Value(conta.substr(0, i)), lista, separador, 0);
   }
-  return MontaLista(Value(std::string()), lista, separador, 0);
+  lista = MontaLista(Value(std::string()), lista, separador, 0);
+  return listas.emplace(conta, std::move(lista)).first->second;
 }
 
 void IncPlan(Modulo1& M, const std::string& conta, Currency valor, const std::string& lado,
              int16_t mes) {
   try {
-    const std::string lista = ListaDeContas(conta);
+    const std::string& lista = ListaDeContas(conta);
 
     const std::string coluna = "Sld" + lado + std::to_string(mes);
     // A lock conflict on a total row waits for the other transaction and then

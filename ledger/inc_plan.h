@@ -19,8 +19,9 @@ void IncPlan(Modulo1& M, const std::string& conta, Currency valor, const std::st
 
 // The parenthesised, quoted list of the account's code and every beginning
 // of it, longest first: "('1.1.01','1.1.0','1.1.','1.1','1.','1')". Codes
-// longer than 32767 characters raise 6.
-std::string ListaDeContas(const std::string& conta);
+// longer than 32767 characters raise 6. Built once per code and process; the
+// reference stays valid until the next call.
+const std::string& ListaDeContas(const std::string& conta);
 
 // Builds the parenthesised list of account codes: a non-empty value is added
 // (quoted unless `sem_aspas`) when not yet in the list; an empty value closes

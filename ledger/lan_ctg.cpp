@@ -99,11 +99,16 @@ int32_t LanCtg(Modulo1& M, int32_t numero, const std::string& debito, const std:
       M.Sql = std::string(kInsereCabeca) + kInsereColunas + kValoresNovo;
       M.Sql = PreparaSql(M.Sql, valores(Value(M.EmpCtg)));
       InsereNovo(M);
+      // A failed insert is undone by the server with its queue row, so an
+      // insert run again until it succeeds counts once.
+      if (M.RetornoEmLote) ++M.LancamentosNovos;
       IncPlan(M, debito, valor, "D", mes);
       IncPlan(M, credito, valor, "C", mes);
       // The server's number is only read below: the log names entry 0.
       GravaLogSys(M, Value(M.CodUsuario), "VDA", "Cadastra", TextoLancamento(0, debito, credito));
-      return TrataRetornoLanca(M, numero);
+      // In the deferred mode the queue row stays until the run empties the
+      // queue of its mark at once; the number is not read back here.
+      return M.RetornoEmLote ? 0 : TrataRetornoLanca(M, numero);
     }
 
     const int32_t lancamento = numero;

@@ -12,7 +12,9 @@ namespace kz {
 // Posts one double-entry ledger entry and keeps the monthly totals of both
 // accounts (and every account above them) in step.
 // - numero < 0: a new entry; the server numbers it and `numero` is the mark
-//   by which its number is read back. Returns that number.
+//   by which its number is read back. Returns that number; in the deferred
+//   mode (M.RetornoEmLote) it counts the entry in M.LancamentosNovos instead,
+//   leaves the queue row for EsvaziaRetornoLanca and returns 0.
 // - numero >= 0: re-posts entry `numero`: takes the old entry out of the
 //   totals, deletes it and writes it again with the new content.
 // REQUIRES: the run's transaction is open on M.Conexao.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the benchmark: the batch against a replay of its own statements, for
-# 1,000 and 5,000 commitments; 20,000 as well with --big or BENCH_BIG=1.
+# Runs the benchmark: the batch in both return-queue modes (per-entry, and
+# KZ_RETORNO=lote), each against a replay of its own statements, for 1,000 and
+# 5,000 commitments; 20,000 as well with --big or BENCH_BIG=1.
 # Usage: scripts/bench.sh [build-dir] [kz-bench options, see bench/bench_main.cpp]
 # With --server both runs go through a private server on 127.0.0.1 that this
 # script starts and stops (scripts/fbserver.sh).

@@ -112,7 +112,10 @@ TEST_F(CommitOutcomeTest, ACommitmentMarkedDuringTheRunIsReversedOrLeftAlone) {
     run.WriteDefaultFor(db);
     run.WriteRunLine(kRunLine);
     const std::string trace = (run.Dir() / "trace.sql").string();
-    const int pid = run.Start(Partida::Com({{"KZ_PAUSA_TESTE", pausa}, {"KZ_SQL_TRACE", trace}}));
+    // In the deferred return-queue mode: the round that takes the newcomer in
+    // must empty the queue once more and count its entries too.
+    const int pid = run.Start(
+        Partida::Com({{"KZ_PAUSA_TESTE", pausa}, {"KZ_SQL_TRACE", trace}, {"KZ_RETORNO", "lote"}}));
     ASSERT_TRUE(run.WaitPaused(pid));
     // The statement trace is written as the run goes.
     EXPECT_NE(test::ReadFile(trace).find("Select * From EpnPag_Cpg Where EpnPag="),

@@ -113,7 +113,7 @@ BatchResult BatchRunner::WaitAtMost(int pid, std::chrono::seconds limit) {
   }
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   const auto read = [&](const char* name) {
-    return std::filesystem::exists(dir_ / name) ? ReadFile((dir_ / name).string()) : "";
+    return std::filesystem::is_regular_file(dir_ / name) ? ReadFile((dir_ / name).string()) : "";
   };
   r.err = read("stderr.txt");
   r.out = read("stdout.txt");
