@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "tests/support/sales_fixture.h"
+#include "tests/support/db.h"
 
 namespace kz::bench {
 namespace {
@@ -11,6 +11,42 @@ namespace {
 constexpr int kProducts = 500;
 constexpr int kProductsWithStatistics = 480;  // the rest get a row from the run
 constexpr int kClients = 2000;
+
+struct Item {
+  int produto;
+  std::string quantidade;  // SQL literals
+  std::string custo;
+};
+
+struct Pagamento {
+  int condicao;
+  std::string valor;  // SQL literal
+  std::string cheque = "";
+  std::string banco = "";
+  std::string agencia = "";
+};
+
+// One commitment with its items and payment rows (numbered from 1).
+void InsereEmpenho(test::TestDb& db, int codigo, int cliente, int tpv, const std::string& nfs,
+                   int status, const std::vector<Item>& itens,
+                   const std::vector<Pagamento>& pagamentos) {
+  const std::string cod = std::to_string(codigo);
+  db.Exec("INSERT INTO TB_VDA_CADEPN (CODEPN, CLIEPN, TPVEPN, NFSEPN, STAEPN) VALUES (" + cod +
+          ", " + std::to_string(cliente) + ", " + std::to_string(tpv) + ", " +
+          (nfs.empty() ? std::string("NULL") : test::Lit(nfs)) + ", " + std::to_string(status) +
+          ")");
+  int seq = 0;
+  for (const Item& i : itens) {
+    db.Exec("INSERT INTO TB_VDA_CADEPNIT VALUES (" + cod + ", " + std::to_string(++seq) + ", " +
+            std::to_string(i.produto) + ", " + i.quantidade + ", " + i.custo + ")");
+  }
+  seq = 0;
+  for (const Pagamento& p : pagamentos) {
+    db.Exec("INSERT INTO TB_VDA_EPNPAG VALUES (" + cod + ", " + std::to_string(++seq) + ", " +
+            std::to_string(p.condicao) + ", " + p.valor + ", " + test::Lit(p.cheque) + ", " +
+            test::Lit(p.banco) + ", " + test::Lit(p.agencia) + ")");
+  }
+}
 
 std::string Money(int cents) {
   char text[32];
@@ -60,7 +96,7 @@ constexpr Condition kConditions[] = {
 };
 
 void BuildSettings(test::TestDb& db) {
-  db.ExecScript(R"(
+  db.Exec(R"(
 INSERT INTO TB_GER_PARAMETROS (EMPCTG, CTACLI, CTAVDAPRZ, CTAVDAVIS, CTAVDACAR, CTACXAMAT,
   CTACXAFIL, CTADSCCLI, LOCCXAMAT, LOCCXAFIL, CTACTOVDA, CTAESTBAI, MORA)
   VALUES (1, '1.1.02.001', '3.1.01.001', '3.1.02.001', '3.1.03.001', '1.1.01.001',
@@ -105,17 +141,17 @@ void BuildCommitment(test::TestDb& db, int i) {
   const std::string cli = std::to_string(client);
   const bool u1 = i % 5 == 0;
 
-  std::vector<test::Item> items;
+  std::vector<Item> items;
   for (int k = 0; k < 3; ++k) {
     items.push_back({1 + (i * 7 + k * 13) % kProducts, std::to_string(1 + (i + k) % 5),
                      Money(150 + (i * 31 + k * 17) % 9000)});
   }
-  std::vector<test::Pagamento> payments;
+  std::vector<Pagamento> payments;
   int duplicate_total = 0;
   for (int k = 0; k < 3; ++k) {
     const Condition& c = kConditions[(i * 3 + k) % 10];
     const int cents = 1000 + (i * 53 + k * 29) % 40000;
-    test::Pagamento p{c.code, Money(cents)};
+    Pagamento p{c.code, Money(cents)};
     if (c.kind == kCheque) {
       char number[16];
       std::snprintf(number, sizeof number, "%06d", (i * 3 + k) % 1000000);
@@ -131,8 +167,8 @@ void BuildCommitment(test::TestDb& db, int i) {
     if (c.kind == kDuplicate) duplicate_total += cents;
     payments.push_back(p);
   }
-  test::InsereEmpenho(db, code, client, i % 3 == 0 ? 0 : 1, u1 ? "U1" : (i % 2 ? "1" : ""), kStatus,
-                      items, payments);
+  InsereEmpenho(db, code, client, i % 3 == 0 ? 0 : 1, u1 ? "U1" : (i % 2 ? "1" : ""), kStatus,
+                items, payments);
   if (duplicate_total > 0) {
     // One invoice for the sale, in three instalments.
     const std::string keys = "(" + cli + ", '" + cod + (u1 ? "*" : "") + "', '0', '0', '0'";
@@ -160,8 +196,8 @@ void BuildBooks(test::TestDb& db, int commitments) {
   for (int i = 0; i < commitments; ++i) BuildCommitment(db, i);
   // Delivered sales: they keep their status.
   for (int i = 0; i < commitments / 4; ++i) {
-    test::InsereEmpenho(db, kFirstCode + commitments + i, 1 + i % kClients, 1, "", 2,
-                        {{1 + i % kProducts, "1", "10.00"}}, {{8, "25.00"}});
+    InsereEmpenho(db, kFirstCode + commitments + i, 1 + i % kClients, 1, "", 2,
+                  {{1 + i % kProducts, "1", "10.00"}}, {{8, "25.00"}});
   }
   c.CommitTrans();
   db.Detach();

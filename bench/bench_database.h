@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tests/support/test_db.h"
+#include "tests/support/db.h"
 
 namespace kz::bench {
 

@@ -33,8 +33,7 @@
 #include "bench/child_process.h"
 #include "bench/replay.h"
 #include "data/record_set.h"
-#include "tests/support/batch_runner.h"
-#include "tests/support/sql_script.h"
+#include "tests/support/run.h"
 
 namespace fs = std::filesystem;
 
@@ -202,9 +201,7 @@ Outcome RunMode(test::TestDb& db, int n, const Mode& mode, const fs::path& prist
   const fs::path replay_db = db.Dir() / ("replay-" + mode.name + ".fdb");
   const int repeat = mode.retorno.empty() && n > kPerEntryRepeatUpTo ? 1 : opt.repeat;
 
-  test::BatchRunner runner(db, "run-" + mode.name);
-  runner.WriteDefaultFor(db);
-  runner.WriteRunLine(RunLine(n));
+  test::BatchRunner runner(db, "run-" + mode.name, RunLine(n));
   const fs::path dir = runner.Dir();
   const fs::path capture = dir / "statements.trace";
   const fs::path profile_file = dir / "profile.txt";

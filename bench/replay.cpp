@@ -10,7 +10,7 @@
 #include <stdexcept>
 
 #include "data/fb_session.h"
-#include "tests/support/test_db.h"
+#include "tests/support/db.h"
 
 using namespace Firebird;
 

@@ -10,8 +10,6 @@
 namespace kz {
 namespace {
 
-constexpr int32_t kDivisionByZero = 11;
-
 int64_t FitOrOverflow(__int128 v) {
   if (v > INT64_MAX || v < INT64_MIN) Raise(err::kOverflow);
   return static_cast<int64_t>(v);
@@ -93,13 +91,6 @@ std::string Currency::Display() const {
     text += digits;
   }
   return text;
-}
-
-Currency Currency::MulDiv(Currency a, Currency b, Currency c) {
-  if (c.raw_ == 0) Raise(kDivisionByZero, "Division by zero");
-  // (a/10^4)(b/10^4) ÷ (c/10^4) in ten-thousandths is a·b ÷ c; |a·b| < 2^126.
-  __int128 product = static_cast<__int128>(a.raw_) * b.raw_;
-  return Currency(FitOrOverflow(DivideHalfEven(product, c.raw_)));
 }
 
 Currency Currency::MenosPorcento(Currency a, int64_t p_unscaled, int p_scale) {

@@ -31,10 +31,6 @@ class Currency {
   // ("150", "12,5", "-0,25").
   std::string Display() const;
 
-  // a × b ÷ c computed exactly and rounded once, half to even (error 6 on
-  // overflow, 11 on division by zero).
-  static Currency MulDiv(Currency a, Currency b, Currency c);
-
   // a × (100 − p) ÷ 100, where p = p_unscaled × 10^-p_scale (scale 0..18)
   // is a percentage as the database holds it: computed exactly and rounded
   // once, half to even (error 6 when it does not fit).

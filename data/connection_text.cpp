@@ -6,12 +6,10 @@ namespace kz {
 
 namespace {
 
-// One "name=value" item of a connection text; `value_at` is the offset of the
-// value in the text.
+// One "name=value" item of a connection text.
 struct Item {
   std::string_view name;
   std::string_view value;
-  size_t value_at = 0;
 };
 
 bool IsBlank(char ch) { return ch == ' ' || ch == '\t'; }
@@ -46,8 +44,7 @@ std::vector<Item> Items(std::string_view text) {
     const std::string_view piece = text.substr(begin, end - begin);
     const size_t equals = piece.find('=');
     if (equals != std::string_view::npos) {
-      items.push_back(
-          Item{TrimBlanks(piece.substr(0, equals)), piece.substr(equals + 1), begin + equals + 1});
+      items.push_back(Item{TrimBlanks(piece.substr(0, equals)), piece.substr(equals + 1)});
     }
     begin = end + 1;
   }
@@ -82,19 +79,6 @@ ConnectionTarget ParseConnectionText(std::string_view text) {
     }
   }
   return target;
-}
-
-std::string MaskPassword(std::string_view text) {
-  std::string out;
-  size_t copied = 0;
-  for (const Item& item : Items(text)) {
-    if (!IsPasswordName(item.name)) continue;
-    out.append(text.substr(copied, item.value_at - copied));
-    out.append("***");
-    copied = item.value_at + item.value.size();
-  }
-  out.append(text.substr(copied));
-  return out;
 }
 
 }  // namespace kz

@@ -21,8 +21,4 @@ struct ConnectionTarget {
 
 ConnectionTarget ParseConnectionText(std::string_view text);
 
-// The text with the value of every password item replaced by "***", for
-// messages and logs.
-std::string MaskPassword(std::string_view text);
-
 }  // namespace kz

@@ -111,17 +111,26 @@ def build(build_dir, src, targets):
 
 
 def ctest(build_dir, jobs, env):
+    """The tests that fail, and those that failed once but passed when run
+    again (timing under load, not the fault): every failing test is run a
+    second time and counts only when it fails again."""
     junit = os.path.join(build_dir, "faults-junit.xml")
-    if os.path.exists(junit):
-        os.remove(junit)
-    run(["ctest", "--test-dir", build_dir, "-j", str(jobs), "--timeout", "300",
-         "--output-junit", junit], env=env)
-    failed, total = [], 0
-    for case in ET.parse(junit).getroot().iter("testcase"):
-        total += 1
-        if case.get("status") != "run" or case.find("failure") is not None:
-            failed.append(case.get("name"))
-    return sorted(failed), total
+
+    def once(extra):
+        if os.path.exists(junit):
+            os.remove(junit)
+        run(["ctest", "--test-dir", build_dir, "-j", str(jobs), "--timeout", "300",
+             "--output-junit", junit, *extra], env=env)
+        failed, total = set(), 0
+        for case in ET.parse(junit).getroot().iter("testcase"):
+            total += 1
+            if case.get("status") != "run" or case.find("failure") is not None:
+                failed.add(case.get("name"))
+        return failed, total
+
+    failed, total = once([])
+    again = once(["--rerun-failed"])[0] if failed else set()
+    return sorted(failed & again), sorted(failed - again), total
 
 
 def apply(fault, src):
@@ -203,9 +212,25 @@ def main():
     ap.add_argument("--check", action="store_true", help="apply and compile only")
     ap.add_argument("--jobs", type=int, default=3, help="ctest parallelism (default 3)")
     ap.add_argument("--out", help="also write the table to this file")
+    ap.add_argument("--json", help="where to keep the results (default: WORK/results.json)")
+    ap.add_argument("--table", nargs="+", metavar="JSON",
+                    help="only print the table of earlier results (a later file's result of a "
+                         "fault replaces an earlier one's)")
     args = ap.parse_args()
 
     faults = read_faults(args.faults)
+    if args.table:
+        results, baseline_failed = {}, []
+        for path in args.table:
+            data = json.load(open(path))
+            results.update(data["results"])
+            baseline_failed = sorted(set(baseline_failed) | set(data["baseline_failed"]))
+        text = table(faults, results, baseline_failed)
+        print(text)
+        if args.out:
+            with open(args.out, "w") as out:
+                out.write(text)
+        return
     if args.only:
         wanted = set(args.only.split(","))
         faults = [f for f in faults if f.id in wanted]
@@ -228,7 +253,7 @@ def main():
     try:
         if not args.check:
             t0 = time.time()
-            baseline_failed, total = ctest(build_dir, args.jobs, env)
+            baseline_failed, _, total = ctest(build_dir, args.jobs, env)
             print(f"baseline: {total} tests, {len(baseline_failed)} failing "
                   f"{baseline_failed} ({time.time() - t0:.0f} s)", flush=True)
         for f in faults:
@@ -247,15 +272,17 @@ def main():
                 elif args.check:
                     results[f.id] = {"failed": []}
                 else:
-                    failed, _ = ctest(build_dir, args.jobs, env)
-                    results[f.id] = {"failed": failed}
+                    failed, flaky, _ = ctest(build_dir, args.jobs, env)
+                    results[f.id] = {"failed": failed, "flaky": flaky}
             finally:
                 restore(f, src, original)
             r = results[f.id]
             shown = r.get("invalid") or (", ".join(r["failed"]) or
                                          ("ok" if args.check else "NOT CAUGHT"))
+            if r.get("flaky"):
+                shown += f" (passed when run again: {', '.join(r['flaky'])})"
             print(f"{f.id} ({time.time() - t0:.0f} s): {shown}", flush=True)
-            with open(os.path.join(args.work, "results.json"), "w") as out:
+            with open(args.json or os.path.join(args.work, "results.json"), "w") as out:
                 json.dump({"rev": args.rev, "baseline_failed": baseline_failed,
                            "results": results}, out, indent=1)
     finally:

@@ -23,19 +23,17 @@ sockaddr_in Local(int porta) {
 bool Move(int de, int para) {
   char buf[65536];
   const ssize_t n = ::recv(de, buf, sizeof buf, 0);
-  if (n <= 0) return false;
-  for (ssize_t feito = 0; para >= 0 && feito < n;) {
-    const ssize_t m = ::send(para, buf + feito, static_cast<size_t>(n - feito), MSG_NOSIGNAL);
+  for (ssize_t feito = 0, m = 0; para >= 0 && feito < n; feito += m) {
+    m = ::send(para, buf + feito, static_cast<size_t>(n - feito), MSG_NOSIGNAL);
     if (m <= 0) return false;
-    feito += m;
   }
-  return true;
+  return n > 0;
 }
 
 }  // namespace
 
-Relay::Relay(int porta_do_servidor) : destino_(porta_do_servidor) {
-  escuta_ = ::socket(AF_INET, SOCK_STREAM, 0);
+Relay::Relay(int porta_do_servidor)
+    : destino_(porta_do_servidor), escuta_(::socket(AF_INET, SOCK_STREAM, 0)) {
   sockaddr_in a = Local(0);
   socklen_t len = sizeof a;
   if (escuta_ < 0 || ::bind(escuta_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
@@ -51,8 +49,9 @@ Relay::~Relay() {
   fim_ = true;
   thread_.join();
   for (const Par& p : pares_) {
-    ::close(p.cliente);
-    if (p.servidor >= 0) ::close(p.servidor);
+    for (int fd : {p.cliente, p.servidor}) {
+      if (fd >= 0) ::close(fd);
+    }
   }
   ::close(escuta_);
 }
@@ -64,49 +63,44 @@ void Relay::Muda(Modo modo) {
 }
 
 void Relay::Laco() {
+  const auto move = [](Modo m) { return m == Modo::kPassa || m == Modo::kPerdeRespostas; };
   while (!fim_) {
     std::vector<pollfd> fds{{escuta_, POLLIN, 0}};
     {
       std::lock_guard<std::mutex> l(mu_);
       for (const Par& p : pares_) {
-        const bool move = p.modo == Modo::kPassa || p.modo == Modo::kPerdeRespostas;
-        fds.push_back({move ? p.cliente : -1, POLLIN, 0});
-        fds.push_back({move ? p.servidor : -1, POLLIN, 0});
+        fds.push_back({move(p.modo) ? p.cliente : -1, POLLIN, 0});
+        fds.push_back({move(p.modo) ? p.servidor : -1, POLLIN, 0});
       }
     }
     if (::poll(fds.data(), fds.size(), 50) <= 0) continue;
     std::lock_guard<std::mutex> l(mu_);
     if (fds[0].revents & POLLIN) {
       const int cliente = ::accept(escuta_, nullptr, nullptr);
-      int servidor = -1;
-      if (cliente >= 0 && !mudo_) {
-        servidor = ::socket(AF_INET, SOCK_STREAM, 0);
-        const sockaddr_in a = Local(destino_);
-        if (::connect(servidor, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-          ::close(servidor);
-          servidor = -1;
-        }
+      int servidor = mudo_ ? -1 : ::socket(AF_INET, SOCK_STREAM, 0);
+      const sockaddr_in a = Local(destino_);
+      if (servidor >= 0 && ::connect(servidor, reinterpret_cast<const sockaddr*>(&a), sizeof a)) {
+        ::close(servidor);
+        servidor = -1;
       }
       // As the client library does: no small-packet delay on either side.
       const int sim = 1;
-      for (int fd : {cliente, servidor}) {
-        if (fd >= 0) ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &sim, sizeof sim);
-      }
+      for (int fd : {cliente, servidor})
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &sim, sizeof sim);
       if (cliente >= 0) pares_.push_back({cliente, servidor, mudo_ ? Modo::kMudo : Modo::kPassa});
     }
-    // The pairs polled are the first ones of pares_: new ones were appended.
+    // The pairs polled are the first ones of pares_ (new ones were appended);
+    // the mode may have changed while poll waited.
     for (size_t i = 0; 2 * i + 2 < fds.size(); ++i) {
       Par& p = pares_[i];
-      // The mode may have changed while poll waited.
-      if (p.modo != Modo::kPassa && p.modo != Modo::kPerdeRespostas) continue;
-      bool vivo = true;
-      if (fds[2 * i + 1].revents & (POLLIN | POLLHUP)) vivo = Move(p.cliente, p.servidor);
+      if (!move(p.modo)) continue;
+      bool vivo = !(fds[2 * i + 1].revents & (POLLIN | POLLHUP)) || Move(p.cliente, p.servidor);
       if (vivo && (fds[2 * i + 2].revents & (POLLIN | POLLHUP))) {
         vivo = Move(p.servidor, p.modo == Modo::kPassa ? p.cliente : -1);
       }
       if (!vivo) {
         ::shutdown(p.cliente, SHUT_RDWR);
-        if (p.servidor >= 0) ::shutdown(p.servidor, SHUT_RDWR);
+        ::shutdown(p.servidor, SHUT_RDWR);
         p.modo = Modo::kCongela;  // closed with the relay
       }
     }

@@ -8,8 +8,7 @@
 namespace kz::test {
 
 // A TCP relay on 127.0.0.1 between the batch and the test server, whose line
-// a test can break at a chosen moment: answers lost, the line frozen, or a
-// listener that accepts and never answers.
+// a test can break at a chosen moment.
 class Relay {
  public:
   enum class Modo {
@@ -21,24 +20,18 @@ class Relay {
 
   explicit Relay(int porta_do_servidor);
   ~Relay();
-  Relay(const Relay&) = delete;
-  Relay& operator=(const Relay&) = delete;
-
   int Porta() const { return porta_; }
   // Applies to the connections open now; new connections pass, unless kMudo.
   void Muda(Modo modo);
 
  private:
   struct Par {
-    int cliente;
-    int servidor;  // -1: silent
+    int cliente, servidor;  // servidor -1: silent
     Modo modo;
   };
   void Laco();
 
-  int destino_;
-  int escuta_ = -1;
-  int porta_ = 0;
+  int destino_, escuta_, porta_ = 0;
   std::mutex mu_;
   std::vector<Par> pares_;
   bool mudo_ = false;

@@ -1,4 +1,4 @@
-#include "tests/support/batch_runner.h"
+#include "tests/support/run.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -7,38 +7,40 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
 
 #include "app/decifra.h"
-#include "tests/support/sales_fixture.h"
-#include "tests/support/sql_script.h"
 
 namespace kz::test {
 namespace {
 
 constexpr const char* kDoLote = "A.MON$REMOTE_PROCESS CONTAINING 'cancela-empenhos'";
 
-}  // namespace
-
-BatchRunner::BatchRunner(TestDb& db, const std::string& folder) : db_(db), dir_(db.Dir() / folder) {
-  std::filesystem::create_directories(dir_);
+void Redirect(const std::filesystem::path& file, int fd) {
+  const int f = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ::dup2(f, fd);
+  ::close(f);
 }
 
-void BatchRunner::WriteDefault(const std::string& connection_line, const std::string& user,
+}  // namespace
+
+BatchRunner::BatchRunner(TestDb& db, const std::string& folder, const std::string& line)
+    : db_(db), dir_(db.Dir() / folder) {
+  std::filesystem::create_directories(dir_);
+  WriteDefault("TIPO=2;DBNAME=" + db.Location(), "SYSDBA", db.Password());
+  WriteRunLine(line);
+}
+
+void BatchRunner::WriteDefault(const std::string& connection, const std::string& user,
                                const std::string& password) {
-  std::ofstream(dir_ / "default.txt", std::ios::binary)
-      << "cancela-empenhos\r\n" + connection_line + "\r\n" + Cifra(user) + "\r\n" +
-             Cifra(password) + "\r\n";
+  std::ofstream(dir_ / "default.txt", std::ios::binary) << "cancela-empenhos\r\n" + connection +
+                                                               "\r\n" + Cifra(user) + "\r\n" +
+                                                               Cifra(password) + "\r\n";
   // As an installer leaves it: only its owner may read the login.
   std::filesystem::permissions(dir_ / "default.txt", std::filesystem::perms::owner_read |
                                                          std::filesystem::perms::owner_write);
-}
-
-void BatchRunner::WriteDefaultFor(const TestDb& db) {
-  WriteDefault("TIPO=2;DBNAME=" + db.Location(), "SYSDBA", db.Password());
 }
 
 void BatchRunner::WriteRunLine(const std::string& line) {
@@ -49,61 +51,50 @@ int BatchRunner::Start(const Partida& p) {
   db_.Detach();
   if (!p.mantem_relatorio) std::filesystem::remove(dir_ / "Resultado do Cancelamento.txt");
   const std::string exe = KZ_BINARY_DIR "/cancela-empenhos";
-  const std::string err = (dir_ / "stderr.txt").string();
-  const std::string out = (dir_ / "stdout.txt").string();
   std::vector<const char*> argv{exe.c_str()};
   for (const std::string& a : p.args) argv.push_back(a.c_str());
   argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    if (::chdir(dir_.c_str()) != 0) ::_exit(127);
-    ::setenv("KZ_QUBO_DIR", dir_.c_str(), 1);
-    for (const auto& [name, value] : p.env) ::setenv(name.c_str(), value.c_str(), 1);
-    const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(fd, STDERR_FILENO);
-    ::close(fd);
-    const int fo = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(fo, STDOUT_FILENO);
-    ::close(fo);
-    if (p.jornal) {
-      struct stat st {};
-      ::fstat(STDERR_FILENO, &st);
-      ::setenv("JOURNAL_STREAM",
-               (std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).c_str(), 1);
-    }
-    if (p.erro_fechado) {
-      int pipe[2];
-      if (::pipe(pipe) != 0) ::_exit(127);
-      ::dup2(pipe[1], STDERR_FILENO);
-      ::close(pipe[0]);
-      ::close(pipe[1]);
-    }
-    if (p.limite_arquivo > 0) {
-      const rlimit limite{static_cast<rlim_t>(p.limite_arquivo),
-                          static_cast<rlim_t>(p.limite_arquivo)};
-      ::setrlimit(RLIMIT_FSIZE, &limite);
-    }
-    ::execv(exe.c_str(), const_cast<char* const*>(argv.data()));
-    ::_exit(127);
+  if (pid > 0) return pid;
+  if (::chdir(dir_.c_str()) != 0) ::_exit(127);
+  ::setenv("KZ_QUBO_DIR", dir_.c_str(), 1);
+  for (const auto& [name, value] : p.env) ::setenv(name.c_str(), value.c_str(), 1);
+  Redirect(dir_ / "stderr.txt", STDERR_FILENO);
+  Redirect(dir_ / "stdout.txt", STDOUT_FILENO);
+  if (p.jornal) {
+    struct stat st {};
+    ::fstat(STDERR_FILENO, &st);
+    ::setenv("JOURNAL_STREAM",
+             (std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).c_str(), 1);
   }
-  return pid;
+  int pipe[2];
+  if (p.erro_fechado && ::pipe(pipe) == 0) {
+    ::dup2(pipe[1], STDERR_FILENO);
+    ::close(pipe[0]);
+    ::close(pipe[1]);
+  }
+  if (p.limite_arquivo > 0) {
+    const rlimit limite{static_cast<rlim_t>(p.limite_arquivo),
+                        static_cast<rlim_t>(p.limite_arquivo)};
+    ::setrlimit(RLIMIT_FSIZE, &limite);
+  }
+  ::execv(exe.c_str(), const_cast<char* const*>(argv.data()));
+  ::_exit(127);
 }
 
-bool BatchRunner::WaitPaused(int pid, std::chrono::seconds limit) {
+bool BatchRunner::WaitPaused(int pid) {
   int st = 0;
   bool parado = false;
-  PollUntil(
-      [&] {
-        const pid_t r = ::waitpid(pid, &st, WNOHANG | WUNTRACED);
-        parado = r == pid && WIFSTOPPED(st);
-        return r != 0;
-      },
-      limit);
+  PollUntil([&] {
+    const pid_t r = ::waitpid(pid, &st, WNOHANG | WUNTRACED);
+    parado = r == pid && WIFSTOPPED(st);
+    return r != 0;
+  });
   return parado;
 }
 
-BatchResult BatchRunner::WaitAtMost(int pid, std::chrono::seconds limit) {
+BatchResult BatchRunner::Wait(int pid, std::chrono::seconds limit) {
   int st = 0;
   BatchResult r;
   r.hung = !PollUntil([&] { return ::waitpid(pid, &st, WNOHANG) != 0; }, limit);
@@ -121,9 +112,7 @@ BatchResult BatchRunner::WaitAtMost(int pid, std::chrono::seconds limit) {
   return r;
 }
 
-BatchResult BatchRunner::Run(const Partida& p) {
-  return WaitAtMost(Start(p), std::chrono::minutes(5));
-}
+BatchResult BatchRunner::Run(const Partida& p) { return Wait(Start(p), std::chrono::minutes(5)); }
 
 std::string ReportHeader() { return "Num do Empenho     Resultado\r\n"; }
 
@@ -131,20 +120,20 @@ std::string ReportLine(const std::string& code, const std::string& result) {
   return code + std::string(code.size() < 19 ? 19 - code.size() : 0, ' ') + result + "\r\n";
 }
 
-int64_t BatchStatementsRunning(TestDb& db, const std::string& fragment) {
+int64_t BatchRunning(TestDb& db, const std::string& fragment) {
   return db.Count(
       std::string("SELECT COUNT(*) FROM MON$STATEMENTS S JOIN MON$ATTACHMENTS A ON "
                   "A.MON$ATTACHMENT_ID = S.MON$ATTACHMENT_ID WHERE S.MON$STATE = 1 AND ") +
       kDoLote + (fragment.empty() ? "" : " AND S.MON$SQL_TEXT CONTAINING " + Lit(fragment)));
 }
 
-int64_t BatchRecordInserts(TestDb& db) {
+int64_t BatchInserts(TestDb& db) {
   return db.Count(std::string("SELECT SUM(R.MON$RECORD_INSERTS) FROM MON$ATTACHMENTS A JOIN "
                               "MON$RECORD_STATS R ON R.MON$STAT_ID = A.MON$STAT_ID WHERE ") +
                   kDoLote);
 }
 
-void CutBatchAttachments(TestDb& db) {
+void CutBatch(TestDb& db) {
   db.Exec(std::string("DELETE FROM MON$ATTACHMENTS A WHERE A.MON$ATTACHMENT_ID <> "
                       "CURRENT_CONNECTION AND ") +
           kDoLote);

@@ -1,0 +1,74 @@
+/* What most tests share. Company 1 with NOLANCA 100 and company 2 with 500,
+   each with the chart 1, 1.1, 1.1.01, 1.1.03, 3, 3.1, 3.1.02, 4, 4.1, 4.1.01;
+   the parameters row (cost accounts 1.1.03 and 4.1.01); payment conditions
+   1 (duplicates), 2 (card, agreement 4: monthly, 2.5 %), 3 (cheque),
+   4 (cash), all debiting 1.1.01 and crediting 3.1.02; agreement 5 is daily
+   with 3 %. */
+INSERT INTO TB_GER_PARAMETROS (EMPCTG, CTACLI, CTAVDAPRZ, CTAVDAVIS, CTAVDACAR, CTACXAMAT,
+  CTACXAFIL, CTADSCCLI, LOCCXAMAT, LOCCXAFIL, CTACTOVDA, CTAESTBAI, MORA)
+  VALUES (1, ' 1.1.02 ', '3.1.01', '3.1.02', '3.1.03', '1.1.01', '1.1.01', '3.2.01', ' 1 ', '2',
+  ' 4.1.01 ', '1.1.03', 2.5);
+INSERT INTO TB_CTG_NUMLAN (CODEMP, NOLANCA) VALUES (1, 100);
+INSERT INTO TB_CTG_NUMLAN (CODEMP, NOLANCA) VALUES (2, 500);
+INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON) VALUES (1, '1');
+INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON) VALUES (1, '1.1');
+INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON) VALUES (1, '1.1.01');
+INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON) VALUES (1, '1.1.03');
+INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON) VALUES (1, '3');
+INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON) VALUES (1, '3.1');
+INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON) VALUES (1, '3.1.02');
+INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON) VALUES (1, '4');
+INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON) VALUES (1, '4.1');
+INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON) VALUES (1, '4.1.01');
+INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON) SELECT 2, CODCON FROM TB_CTG_CADPLA;
+INSERT INTO TB_VDA_CADCPG VALUES (1, 'DUPLICATA 30 DIAS', '1.1.01', '3.1.02', 1, NULL);
+INSERT INTO TB_VDA_CADCPG VALUES (2, 'CARTAO DE CREDITO', '1.1.01', '3.1.02', 2, 4);
+INSERT INTO TB_VDA_CADCPG VALUES (3, 'CHEQUE PRE', '1.1.01', '3.1.02', 3, NULL);
+INSERT INTO TB_VDA_CADCPG VALUES (4, 'DINHEIRO', '1.1.01', '3.1.02', 0, NULL);
+INSERT INTO TB_VDA_CADCONV VALUES (4, 'CARTAO MENSAL', 1, 2.5);
+INSERT INTO TB_VDA_CADCONV VALUES (5, 'CARTAO DIARIO', 0, 3);
+
+/* EXECUTE PROCEDURE KZ_TESTE_EMPENHOS (first, count, mark): `count`
+   commitments numbered from `first`, all of status `mark`, of four kinds
+   taken in turn by code: duplicates with statistics (series U1 every eighth),
+   card, cheque with statistics, cash and card. Each has two items, of
+   products 11 to 15 (with statistics and stock rows for 2017) and 20 to 26
+   (without), and the receivables its payments made; the card payments share
+   agreement 4's invoice of 12-2017. */
+SET TERM ^ ;
+CREATE PROCEDURE KZ_TESTE_EMPENHOS (PRIMEIRO INTEGER, QUANTOS INTEGER, MARCA INTEGER) AS
+  DECLARE C INTEGER;
+  DECLARE K INTEGER = 11;
+BEGIN
+  UPDATE OR INSERT INTO TB_REC_CADFAT VALUES (4, '12-2017', '0', '0', '0', 100000);
+  UPDATE OR INSERT INTO TB_REC_CADDUP VALUES (4, '12-2017', '0', '0', '0', 1, 100000);
+  WHILE (K <= 15) DO BEGIN
+    UPDATE OR INSERT INTO TB_VDA_VENPRO (PROVEN, ANOVEN, MES12) VALUES (:K, 2017, 1000);
+    UPDATE OR INSERT INTO TB_EST_SALDO (PROEST, QTDEST) VALUES (:K, 100);
+    K = K + 1;
+  END
+  C = PRIMEIRO;
+  WHILE (C < PRIMEIRO + QUANTOS) DO BEGIN
+    K = MOD(C, 4);
+    INSERT INTO TB_VDA_CADEPN (CODEPN, CLIEPN, TPVEPN, NFSEPN, STAEPN) VALUES (:C, 1000 + :C,
+      IIF(:K IN (0, 2), 1, 0), IIF(MOD(:C, 8) = 0, 'U1', NULL), :MARCA);
+    INSERT INTO TB_VDA_CADEPNIT VALUES (:C, 1, 11 + MOD(:C, 5), 1, 2.50);
+    INSERT INTO TB_VDA_CADEPNIT VALUES (:C, 2, 20 + MOD(:C, 7), 2, 1.25);
+    INSERT INTO TB_VDA_EPNPAG VALUES (:C, 1, DECODE(:K, 0, 1, 1, 2, 2, 3, 4),
+      DECODE(:K, 0, 30, 1, 40, 2, 50, 20), IIF(:K = 2, 'C' || :C, ''), IIF(:K = 2, '001', ''),
+      IIF(:K = 2, '0456', ''));
+    IF (K = 3) THEN INSERT INTO TB_VDA_EPNPAG VALUES (:C, 2, 2, 15, '', '', '');
+    IF (K = 0) THEN BEGIN
+      INSERT INTO TB_REC_CADFAT VALUES (1000 + :C, :C || IIF(MOD(:C, 8) = 0, '*', ''), '0', '0',
+        '0', 30);
+      INSERT INTO TB_REC_CADDUP VALUES (1000 + :C, :C || IIF(MOD(:C, 8) = 0, '*', ''), '0', '0',
+        '0', 1, 30);
+    END
+    IF (K = 2) THEN BEGIN
+      INSERT INTO TB_REC_CADFAT VALUES (1000 + :C, 'C' || :C, '001', '0456', :C, 50);
+      INSERT INTO TB_REC_CADDUP VALUES (1000 + :C, 'C' || :C, '001', '0456', :C, 1, 50);
+    END
+    C = C + 1;
+  END
+END^
+SET TERM ; ^

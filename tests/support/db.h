@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "data/connection.h"
+
+namespace kz::test {
+
+// Rows read back from a database, one string each: the columns joined by "|",
+// Null as "<null>", numbers with a decimal point, dates as yyyy-mm-dd.
+using Rows = std::vector<std::string>;
+
+// The test server: 127.0.0.1 at $KZ_TEST_FB_PORT with the SYSDBA password
+// $KZ_TEST_FB_PASSWORD (scripts/fbserver.sh starts such a private server);
+// unset, the local server on 3050 and /etc/firebird/3.0/SYSDBA.password.
+int ServerPort();
+std::string ServerPassword();
+std::string ServerPrefix();  // "127.0.0.1:" or "127.0.0.1/PORT:"
+bool ServerAvailable();
+
+std::string ReadFile(const std::string& path);
+// The SQL literal of a text, quotes doubled.
+std::string Lit(const std::string& text);
+
+// A fresh database made from sql/schema.sql and a seed script in a
+// temporary folder, removed with it. Embedded, or through the test server.
+class TestDb {
+ public:
+  explicit TestDb(bool server = false, const std::string& seed = "");
+  ~TestDb();
+
+  const std::filesystem::path& Dir() const { return dir_; }
+  std::string Location() const;             // a path, or ServerPrefix() + path
+  std::string LocationVia(int port) const;  // the server location through a relay's port
+  std::string ConnText() const;
+  const std::string& Password() const { return password_; }
+
+  // The test's own connection, opened on first use; Detach closes it (an
+  // embedded file admits one process).
+  Connection& Conn();
+  void Detach();
+
+  // Runs an isql-style script: one or more statements, SET TERM honoured.
+  void Exec(const std::string& script);
+  Rows Select(const std::string& sql);
+  // The first column of the first row; 0 when Null or there is no row.
+  int64_t Count(const std::string& sql);
+
+  // Every row of the tables a run changes ("TABLE|v1|v2|..."), sorted,
+  // without what differs between two runs that did the same work: the
+  // clocks (DATHOR, DATLOG), the generators (SEQLOG, SEQMOV), the host name,
+  // the error's text after its number and, without `numbers`, the entry
+  // numbers (two runs at once take them in any order).
+  Rows Snapshot(bool numbers = true);
+  // Accounts whose stored monthly totals differ from the sums of the entries
+  // of TB_CTG_CADLAN under them (the totals started at zero).
+  Rows Books();
+
+ private:
+  bool server_;
+  std::filesystem::path dir_;
+  std::string password_;
+  Connection conn_;
+};
+
+// The lines only in `before` ("- ...") and only in `after` ("+ ..."),
+// sorted; those starting with `skip` (a table's name) are left out.
+Rows Diff(const Rows& before, const Rows& after, const std::string& skip = "");
+
+// The script tests/sql/<name>.sql: "basics" (the chart, parameters and
+// payment conditions most tests share, see there), "world" (after basics).
+std::string Seed(const std::string& name);
+// `count` commitments numbered from `first` of status `mark`, of four kinds
+// in turn (see KZ_TESTE_EMPENHOS in tests/sql/basics.sql). After basics.
+std::string Mixed(int first, int count, int mark);
+
+}  // namespace kz::test

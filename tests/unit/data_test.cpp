@@ -1,0 +1,212 @@
+// Statement rendering, connection texts, how errors are known and retried,
+// and the account lists of the totals: tables of inputs and what they give.
+#include <gtest/gtest.h>
+#include <ibase.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "data/connection_text.h"
+#include "data/familia_sql.h"
+#include "data/fb_session.h"
+#include "data/handler.h"
+#include "data/prepara_sql.h"
+#include "ledger/inc_plan.h"
+#include "tests/unit/outcome.h"
+
+namespace kz {
+namespace {
+
+// Catches a missing or reordered date shape (each of the seven has a row), a
+// date guessed from ##/##/## or from an impossible day, the Null word matched
+// with case, a stored text (Verbatim) rewritten as a date, Null or number, an
+// embedded quote left single, and a comma decimal not written with a point.
+TEST(PreparaSql, RenderingRules) {
+  const std::pair<Value, const char*> cases[] = {
+      // clang-format off
+      {"25/12/2017", "'12/25/2017'"}, {"1/2/2017", "'02/01/2017'"}, {"05/1/2017", "'01/05/2017'"},
+      {"5/12/2017", "'12/05/2017'"}, {"5/1/17", "'01/05/2017'"}, {"25/1/29", "'01/25/2029'"},
+      {"5/12/30", "'12/05/1930'"}, {DateTime::Date(2017, 12, 25), "'12/25/2017'"},
+      {"10/10/10", "'10/10/10'"}, {"31/02/2017", "'31/02/2017'"},
+      {DateTime{2017, 12, 25, 10, 0, 0}, "25/12/2017 10:00:00"}, {Value::Null(), "Null"},
+      {"null", "Null"}, {"NULL", "Null"}, {Value::Verbatim("1/2/2017"), "'1/2/2017'"},
+      {Value::Verbatim("Null"), "'Null'"}, {Value::Verbatim("12,50"), "'12,50'"},
+      {Value::Verbatim("O'Brien?"), "'O''Brien?'"}, {Value(), ""}, {"", "''"},
+      {"O'Brien", "'O''Brien'"}, {int32_t{-7}, "-7"}, {Currency::Parse("-12,5"), "-12.5"},
+      {0.25, "0.25"}, {1.5e20, "1.5E+20"}, {"12,50", "12.50"}, {" -12,5 ", " -12.5 "},
+      {"1.234,56", "'1.234,56'"}, {"12,5x", "'12,5x'"},
+      // clang-format on
+  };
+  for (const auto& [v, rendered] : cases) EXPECT_EQ(RenderValue(v), rendered) << rendered;
+}
+
+// Catches markers counted inside a rendered value, values used out of order,
+// extra values not ignored, an unbounded tail, a missing value not raising 9,
+// and marker positions that do not overflow past 16 bits.
+TEST(PreparaSql, TemplatesAndLimits) {
+  const std::string far(32766, ' ');
+  const struct {
+    std::string modelo;
+    std::vector<Value> valores;
+    std::string sql;
+  } cases[] = {
+      // clang-format off
+      {" UPDATE TB_VDA_VENPRO SET MES? = MES? - (?) ", {int16_t{5}, int16_t{5}, int16_t{3}},
+       " UPDATE TB_VDA_VENPRO SET MES5 = MES5 - (3) "},
+      {"A=? AND B=?", {"x?y", int32_t{2}}, "A='x?y' AND B=2"},
+      {"??", {Value(), int32_t{3}}, "3"},
+      {"D=? AND V=?", {"1/2/2017", Value::Null()}, "D='02/01/2017' AND V=Null"},
+      {"'?'", {int32_t{1}}, "'1'"},  // a marker inside a template literal is still a marker
+      {"X=?", {int32_t{1}, int32_t{2}}, "X=1"},
+      {"A=? AND B=?", {int32_t{1}}, "#9"},
+      {"?" + std::string(6000, 'x'), {"v"}, "'v'" + std::string(5000, 'x')},
+      // The cut follows the first marker; a later one keeps what is left of it.
+      {"?" + std::string(4990, 'x') + "?" + std::string(6000, 'y'), {"v", int32_t{1}},
+       "'v'" + std::string(4990, 'x') + "1" + std::string(9, 'y')},
+      {far + "?", {int32_t{1}}, far + "1"},
+      {far + " ?", {int32_t{1}}, "#6"},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Outcome([&] { return PreparaSql(c.modelo, c.valores); }), c.sql)
+        << c.modelo.substr(0, 50);
+  }
+}
+
+// Catches a wrong item name or case, a value cut at its second "=" or
+// trimmed, a later item overriding the first, and noise items taken.
+TEST(ConnectionText, ParseTakesLocationUserPasswordCharsetAndRole) {
+  const std::vector<std::vector<std::string>> cases = {
+      // text, location, user, password, charset, role
+      {"DRIVER=Firebird/InterBase(r) driver;UID=SYSDBA;PWD=masterkey;DBNAME=srv:/d/b.fdb",
+       "srv:/d/b.fdb", "SYSDBA", "masterkey", "WIN1252", ""},
+      {"Provider=P;User=ana;Password=s;Data Source=C:\\B.FDB", "C:\\B.FDB", "ana", "s", "WIN1252",
+       ""},
+      {"dbname=b.fdb;uid=u;pwd=p;charset=UTF8;role= KZ_R ", "b.fdb", "u", "p", "UTF8", "KZ_R"},
+      {"  Data Source = b.fdb ;USER\t=u ;PWD=a=b==", " b.fdb ", "u ", "a=b==", "WIN1252", ""},
+      {"ROLE=R;noequals;;DBNAMEX=z;UID=1st;User=2nd;DBNAME=a;Data Source=b;CHARSET=;Role=S", "a",
+       "1st", "", "WIN1252", "R"},
+  };
+  for (const auto& c : cases) {
+    const ConnectionTarget t = ParseConnectionText(c[0]);
+    EXPECT_EQ((std::vector<std::string>{c[0], t.location, t.user, t.password, t.charset, t.role}),
+              c);
+  }
+}
+
+RuntimeError Erro(std::vector<intptr_t> v, int lock_timeout_s = 0, int waited_ms = 0) {
+  v.push_back(isc_arg_end);
+  Firebird::IStatus* st = FbApi::Get().master->getStatus();
+  st->setErrors(v.data());
+  const Firebird::FbException e(st);
+  st->dispose();
+  return ToRuntimeError(e, "", "UPDATE T SET V=1", lock_timeout_s,
+                        std::chrono::milliseconds(waited_ms));
+}
+
+RuntimeError Conflito(const char* holder) {
+  return Erro({isc_arg_gds, isc_deadlock, isc_arg_gds, isc_update_conflict, isc_arg_gds,
+               isc_concurrent_transaction, isc_arg_string, reinterpret_cast<intptr_t>(holder)});
+}
+
+// Catches a kind read from the text (a trigger's message saying "deadlock"),
+// a holder not read from its text argument, and a lock timeout (a conflict
+// after about the whole timeout) taken for a conflict to run again.
+TEST(Conflicts, TheKindComesFromTheErrorCodes) {
+  const auto texto = [](const char* s) { return reinterpret_cast<intptr_t>(s); };
+  const struct {
+    RuntimeError erro;
+    ErrorKind kind;
+    int64_t holder;
+  } cases[] = {
+      {Conflito("27"), ErrorKind::kLockConflict, 27},
+      {Erro({isc_arg_gds, isc_except, isc_arg_number, 1, isc_arg_gds, isc_random, isc_arg_string,
+             texto("deadlock avoided, try later")}),
+       ErrorKind::kOther, 0},
+      {Erro({isc_arg_gds, isc_unique_key_violation, isc_arg_string, texto("PK"), isc_arg_string,
+             texto("T")}),
+       ErrorKind::kUniqueKey, 0},
+      {Erro({isc_arg_gds, isc_cancelled}), ErrorKind::kCancelled, 0},
+      {Erro({isc_arg_gds, isc_net_read_err}), ErrorKind::kConnectionLost, 0},
+      {Erro({isc_arg_gds, isc_deadlock, isc_arg_gds, isc_update_conflict}, 1, 900),
+       ErrorKind::kLockTimeout, 0},
+      {Erro({isc_arg_gds, isc_deadlock, isc_arg_gds, isc_update_conflict}, 10, 300),
+       ErrorKind::kLockConflict, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.erro.Kind(), c.kind) << c.erro.Description();
+    EXPECT_EQ(c.erro.Holder(), c.holder) << c.erro.Description();
+    EXPECT_EQ(c.erro.Statement(), "UPDATE T");
+  }
+}
+
+// Catches a retry after an error that is no conflict, retries that never
+// pause (a spin) or pause at once, no bound, and a holder that never ends
+// taken for a run of ordinary conflicts.
+TEST(Conflicts, RetriesArePacedAndBounded) {
+  static std::vector<int> pausas;
+  Retentativa::Pausa = [](std::chrono::milliseconds ms) { pausas.push_back(ms.count()); };
+  const auto seguidos = [](int n, bool mesmo) {
+    pausas.clear();
+    Retentativa r;
+    for (int i = 1; i <= n; ++i) {
+      const std::string h = std::to_string(mesmo ? 7 : i);
+      try {
+        if (!r.DeveRepetir(Conflito(h.c_str()))) return std::string("no");
+      } catch (const RuntimeError& e) {
+        return std::to_string(i) + (e.Kind() == ErrorKind::kLockStuck ? " stuck" : " other");
+      }
+    }
+    return std::string("yes");
+  };
+  EXPECT_EQ(Retentativa().DeveRepetir(Erro({isc_arg_gds, isc_except})), false);
+  EXPECT_EQ(seguidos(1, false), "yes");
+  EXPECT_TRUE(pausas.empty());  // the first retry follows a real wait: at once
+  EXPECT_EQ(seguidos(12, false), "yes");
+  EXPECT_EQ(pausas, (std::vector<int>{10, 20, 40, 80, 160, 320, 640, 1000, 1000, 1000, 1000}));
+  EXPECT_EQ(seguidos(Retentativa::kMaxConflitos, false),
+            std::to_string(Retentativa::kMaxConflitos) + " stuck");
+  EXPECT_EQ(seguidos(5, true), "2 stuck");
+}
+
+// Catches a family that shows values or misses the object's name.
+TEST(Conflicts, StatementFamilies) {
+  const std::pair<const char*, const char*> cases[] = {
+      {" UPDATE TB_CTG_CADPLA SET SldD12=SldD12+(10.5) WHERE", "UPDATE TB_CTG_CADPLA"},
+      {"Delete From RetornoLanca Where Marca=-7", "DELETE FROM RETORNOLANCA"},
+      {" SELECT PROEPNIT,SUM(QTDEPNIT) as SomaPro  FROM TB_VDA_CADEPNIT WHERE",
+       "SELECT FROM TB_VDA_CADEPNIT"},
+      {"EXECUTE PROCEDURE CANCELA_SAIDA_ESTOQUE (-7,12)",
+       "EXECUTE PROCEDURE CANCELA_SAIDA_ESTOQUE"},
+      {"INSERT INTO TB_CTG_CADLAN (CodEmp) VALUES ('x')", "INSERT INTO TB_CTG_CADLAN"},
+      {"SAVEPOINT KZ_FECHAMENTO", "SAVEPOINT"},
+  };
+  for (const auto& [sql, familia] : cases) EXPECT_EQ(FamiliaSql(sql), familia) << sql;
+}
+
+// The account and every beginning of it, each once; an empty value closes the
+// list. Catches an element added twice, a plain substring taken for a quoted
+// element ('O' inside 'O''B'), the separator argument unused, and a list
+// without the account's first character.
+TEST(AccountList, AddsQuotedElementsOnceAndClosesOnAnEmptyValue) {
+  const std::tuple<const char*, std::string, const char*, int16_t, const char*> cases[] = {
+      // value, list, separator, unquoted, result (and the list afterwards)
+      {"1.1", "'1.1.01'", "", 0, "'1.1.01','1.1'"},
+      {"1.1", "'1.1.01','1.1'", ",", 0, "'1.1.01','1.1'"},
+      {"1.1", "1.1.01", ";", 1, "1.1.01"},  // found as a plain substring
+      {"2", "1", " | ", 1, "1 | 2"},
+      {"O", "'O''B','O'''", "", 0, "'O''B','O''','O'"},
+      {"O", "'O''B','O'", "", 0, "'O''B','O'"},  // whole after a partial match
+      {"", "'5'", "", 0, "('5')"},
+  };
+  for (auto [valor, lista, separador, sem_aspas, resultado] : cases) {
+    std::string sep = separador;
+    EXPECT_EQ(MontaLista(valor, lista, sep, sem_aspas), resultado);
+    EXPECT_EQ(lista, resultado);
+  }
+  EXPECT_EQ(ListaDeContas("1.1?"), "('1.1?','1.1','1.','1')");
+}
+
+}  // namespace
+}  // namespace kz
