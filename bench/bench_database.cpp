@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "tests/support/db.h"
+#include "tests/support/fixture.h"
 
 namespace kz::bench {
 namespace {

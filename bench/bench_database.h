@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tests/support/db.h"
+#include "tests/support/fixture.h"
 
 namespace kz::bench {
 

@@ -33,7 +33,7 @@
 #include "bench/child_process.h"
 #include "bench/replay.h"
 #include "data/record_set.h"
-#include "tests/support/run.h"
+#include "tests/support/fixture.h"
 
 namespace fs = std::filesystem;
 

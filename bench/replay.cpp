@@ -10,7 +10,7 @@
 #include <stdexcept>
 
 #include "data/fb_session.h"
-#include "tests/support/db.h"
+#include "tests/support/fixture.h"
 
 using namespace Firebird;
 

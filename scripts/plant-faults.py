@@ -110,7 +110,7 @@ def build(build_dir, src, targets):
     return None if r.returncode == 0 else (r.stdout + r.stderr)
 
 
-def ctest(build_dir, jobs, env):
+def ctest(build_dir, jobs, env, tests=None):
     """The tests that fail, and those that failed once but passed when run
     again (timing under load, not the fault): every failing test is run a
     second time and counts only when it fails again."""
@@ -119,8 +119,9 @@ def ctest(build_dir, jobs, env):
     def once(extra):
         if os.path.exists(junit):
             os.remove(junit)
+        only = ["-R", tests] if tests else []
         run(["ctest", "--test-dir", build_dir, "-j", str(jobs), "--timeout", "300",
-             "--output-junit", junit, *extra], env=env)
+             "--output-junit", junit, *only, *extra], env=env)
         failed, total = set(), 0
         for case in ET.parse(junit).getroot().iter("testcase"):
             total += 1
@@ -211,6 +212,7 @@ def main():
     ap.add_argument("--only", help="comma-separated fault ids")
     ap.add_argument("--check", action="store_true", help="apply and compile only")
     ap.add_argument("--jobs", type=int, default=3, help="ctest parallelism (default 3)")
+    ap.add_argument("--tests", help="run only the tests matching this regular expression")
     ap.add_argument("--out", help="also write the table to this file")
     ap.add_argument("--json", help="where to keep the results (default: WORK/results.json)")
     ap.add_argument("--table", nargs="+", metavar="JSON",
@@ -253,7 +255,7 @@ def main():
     try:
         if not args.check:
             t0 = time.time()
-            baseline_failed, _, total = ctest(build_dir, args.jobs, env)
+            baseline_failed, _, total = ctest(build_dir, args.jobs, env, args.tests)
             print(f"baseline: {total} tests, {len(baseline_failed)} failing "
                   f"{baseline_failed} ({time.time() - t0:.0f} s)", flush=True)
         for f in faults:
@@ -272,7 +274,7 @@ def main():
                 elif args.check:
                     results[f.id] = {"failed": []}
                 else:
-                    failed, flaky, _ = ctest(build_dir, args.jobs, env)
+                    failed, flaky, _ = ctest(build_dir, args.jobs, env, args.tests)
                     results[f.id] = {"failed": failed, "flaky": flaky}
             finally:
                 restore(f, src, original)

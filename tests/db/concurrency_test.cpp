@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/run.h"
+#include "tests/support/fixture.h"
 
 namespace kz::test {
 namespace {

@@ -8,7 +8,7 @@
 #include "data/grava_log_sys.h"
 #include "data/handler.h"
 #include "data/record_set.h"
-#include "tests/support/db.h"
+#include "tests/support/fixture.h"
 
 namespace kz::test {
 namespace {

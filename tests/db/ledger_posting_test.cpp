@@ -9,7 +9,7 @@
 #include "data/record_set.h"
 #include "ledger/inc_plan.h"
 #include "ledger/lan_ctg.h"
-#include "tests/support/db.h"
+#include "tests/support/fixture.h"
 
 namespace kz::test {
 namespace {
@@ -97,9 +97,6 @@ TEST(Ledger, PostsEntriesAndTheTotalsOfTheirChains) {
     Rows changes, totals;
   } cases[] = {
       // clang-format off
-      {"a new entry takes the server's number; another mark's row stays",
-       "INSERT INTO RETORNOLANCA (MARCA, LANCAMENTO) VALUES (-8, 400)", "", "", -1, 101, 1,
-       {kEntrada, de101, nova, kCadastra}, kTotais},
       {"a re-post takes the old entry out of its month, on the opposite sides", k125, "", "",
        125, 125, 0,
        {"+ TB_CTG_CADLAN|1|125|4.1.01|1.1.03|2017-04-10|4|10.5|DOC-7|125|||||12",

@@ -10,7 +10,7 @@
 
 #include "common/runtime_error.h"
 #include "tests/support/relay.h"
-#include "tests/support/run.h"
+#include "tests/support/fixture.h"
 
 namespace kz::test {
 namespace {

@@ -1,5 +1,3 @@
-#include "tests/support/run.h"
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -12,6 +10,7 @@
 #include <thread>
 
 #include "app/decifra.h"
+#include "tests/support/fixture.h"
 
 namespace kz::test {
 namespace {

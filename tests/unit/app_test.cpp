@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <tuple>
 
 #include "app/decifra.h"
@@ -22,8 +21,8 @@ namespace fs = std::filesystem;
 
 // Catches a wrong code table (its seams, the doubled copy), a wrong position
 // offset, a byte kept or a later position shifted once the code runs off the
-// table's 512 positions, output that does not depend on the position, the
-// scrambling tool drifting from its inverse, and lengths not limited.
+// table's 512 positions, the scrambling tool drifting from its inverse, and
+// lengths not limited.
 TEST(Decifra, CodeTableSeamsAndTheEndOfTheDoubledTable) {
   const struct {
     int i, c, expected;  // code c at 1-based position i behind zero bytes; -1: dropped
@@ -42,8 +41,6 @@ TEST(Decifra, CodeTableSeamsAndTheEndOfTheDoubledTable) {
   const std::string out = Decifra(std::string(257, '\0') + std::string("\xff\x00", 2));
   EXPECT_EQ(out.size(), 258u);
   EXPECT_EQ(static_cast<unsigned char>(out.back()), (32 - 259) & 0xFF);
-  const std::string same = Decifra(std::string(256, 'k'));
-  EXPECT_EQ(std::set<char>(same.begin(), same.end()).size(), 256u);
   std::string plain;
   for (int k = 0; k < 257; ++k) plain.push_back(static_cast<char>(k * 7));
   EXPECT_EQ(Decifra(Cifra(plain)), plain);

@@ -79,14 +79,15 @@ TEST(PreparaSql, TemplatesAndLimits) {
 TEST(ConnectionText, ParseTakesLocationUserPasswordCharsetAndRole) {
   const std::vector<std::vector<std::string>> cases = {
       // text, location, user, password, charset, role
+      // clang-format off
       {"DRIVER=Firebird/InterBase(r) driver;UID=SYSDBA;PWD=masterkey;DBNAME=srv:/d/b.fdb",
        "srv:/d/b.fdb", "SYSDBA", "masterkey", "WIN1252", ""},
-      {"Provider=P;User=ana;Password=s;Data Source=C:\\B.FDB", "C:\\B.FDB", "ana", "s", "WIN1252",
-       ""},
+      {"Provider=P;User=ana;Password=s;Data Source=C:\\B.FDB", "C:\\B.FDB", "ana", "s", "WIN1252", ""},
       {"dbname=b.fdb;uid=u;pwd=p;charset=UTF8;role= KZ_R ", "b.fdb", "u", "p", "UTF8", "KZ_R"},
       {"  Data Source = b.fdb ;USER\t=u ;PWD=a=b==", " b.fdb ", "u ", "a=b==", "WIN1252", ""},
       {"ROLE=R;noequals;;DBNAMEX=z;UID=1st;User=2nd;DBNAME=a;Data Source=b;CHARSET=;Role=S", "a",
        "1st", "", "WIN1252", "R"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     const ConnectionTarget t = ParseConnectionText(c[0]);
@@ -120,19 +121,19 @@ TEST(Conflicts, TheKindComesFromTheErrorCodes) {
     ErrorKind kind;
     int64_t holder;
   } cases[] = {
+      // clang-format off
       {Conflito("27"), ErrorKind::kLockConflict, 27},
       {Erro({isc_arg_gds, isc_except, isc_arg_number, 1, isc_arg_gds, isc_random, isc_arg_string,
-             texto("deadlock avoided, try later")}),
-       ErrorKind::kOther, 0},
+             texto("deadlock avoided, try later")}), ErrorKind::kOther, 0},
       {Erro({isc_arg_gds, isc_unique_key_violation, isc_arg_string, texto("PK"), isc_arg_string,
-             texto("T")}),
-       ErrorKind::kUniqueKey, 0},
+             texto("T")}), ErrorKind::kUniqueKey, 0},
       {Erro({isc_arg_gds, isc_cancelled}), ErrorKind::kCancelled, 0},
       {Erro({isc_arg_gds, isc_net_read_err}), ErrorKind::kConnectionLost, 0},
       {Erro({isc_arg_gds, isc_deadlock, isc_arg_gds, isc_update_conflict}, 1, 900),
        ErrorKind::kLockTimeout, 0},
       {Erro({isc_arg_gds, isc_deadlock, isc_arg_gds, isc_update_conflict}, 10, 300),
        ErrorKind::kLockConflict, 0},
+      // clang-format on
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.erro.Kind(), c.kind) << c.erro.Description();

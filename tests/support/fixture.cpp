@@ -1,4 +1,4 @@
-#include "tests/support/db.h"
+#include "tests/support/fixture.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
