@@ -247,14 +247,13 @@ void Connection::Open(const std::string& connection_text, const OpcoesConexao& o
       dpb->insertString(&st, isc_dpb_process_name, opcoes.processo.c_str());
       dpb->insertInt(&st, isc_dpb_process_id, static_cast<int>(::getpid()));
     }
-    if (opcoes.connect_timeout_s > 0) {
-      dpb->insertInt(&st, isc_dpb_connect_timeout, opcoes.connect_timeout_s);
-    }
     // A plain path must not fall back silently to a server over TCP.
     if (IsEmbedded(target.location)) dpb->insertString(&st, isc_dpb_config, "Providers=Engine12");
     {
       // A server that accepts the connection but never answers would hold the
-      // call for ever: the watcher ends the process past the limit.
+      // call for ever: the watcher ends the process past the limit. The limit
+      // is not also given to the client library, whose own timer would race
+      // the watcher's and end the same wait with another message.
       const vigia::Conectando conectando(opcoes.connect_timeout_s, opcoes.status_sem_conexao,
                                          "sem conexao com o banco de dados em " +
                                              std::to_string(opcoes.connect_timeout_s) + " s" +
