@@ -42,6 +42,7 @@ namespace {
 
 constexpr double kRatioTarget = 1.10;
 constexpr double kMemoryGrowthTarget = 1.2;
+constexpr double kOwnMemoryGrowthMib = 2.0;
 // The deferred mode's targets: linear time, and 20,000 commitments in 2.5 min.
 constexpr double kGrowthTarget = 5.5;  // time(5,000) / time(1,000)
 constexpr double kBigTarget = 150;     // seconds at 20,000
@@ -385,17 +386,26 @@ bool Summary(const Mode& mode, const std::vector<Outcome>& outcomes, bool server
       ok = ok && time_growth <= kGrowthTarget;
     }
     std::printf("\n");
+    // Through a server the batch's process holds the program's own memory
+    // only, and it must stay flat. Embedded it also holds the engine and its
+    // page cache, which grow the same in the replay process doing the same
+    // work: there what the batch holds beyond the replay is the program's
+    // own, and that must not grow.
     const double growth = double(b.batch_kib) / a.batch_kib;
-    std::printf("  batch peak memory at 5,000 / at 1,000: %.2f (target <= %.1f: %s)\n", growth,
-                kMemoryGrowthTarget, growth <= kMemoryGrowthTarget ? "met" : "MISSED");
-    // The replay process holds the same engine doing the same work: what the
-    // batch holds beyond it is the program's own.
+    const double own_growth_mib = Mib(b.batch_kib - b.replay_kib) - Mib(a.batch_kib - a.replay_kib);
+    const bool memory_ok =
+        server ? growth <= kMemoryGrowthTarget : own_growth_mib <= kOwnMemoryGrowthMib;
+    std::printf("  batch peak memory at 5,000 / at 1,000: %.2f%s\n", growth,
+                server ? (growth <= kMemoryGrowthTarget ? " (target <= 1.2: met)"
+                                                        : " (target <= 1.2: MISSED)")
+                       : " (embedded: the engine's page cache grows with it)");
     std::printf(
         "  replay peak memory at 5,000 / at 1,000: %.2f; batch minus replay: %+.1f MiB at "
-        "1,000, %+.1f MiB at 5,000\n",
+        "1,000, %+.1f MiB at 5,000%s\n",
         double(b.replay_kib) / a.replay_kib, Mib(a.batch_kib - a.replay_kib),
-        Mib(b.batch_kib - b.replay_kib));
-    ok = ok && growth <= kMemoryGrowthTarget;
+        Mib(b.batch_kib - b.replay_kib),
+        server ? "" : (memory_ok ? " (grows <= 2 MiB: met)" : " (grows <= 2 MiB: MISSED)"));
+    ok = ok && memory_ok;
   }
   if (targets && by_n.count(20000)) {
     const double t = by_n[20000]->solo_s;

@@ -109,10 +109,31 @@ RuntimeError ToRuntimeError(const FbException& e, const std::string& secret, std
   return RuntimeError(code, description, kind, holder, std::move(family));
 }
 
-void FbSession::Fail(const FbException& e) const { throw ToRuntimeError(e, password); }
+void FbSession::Fail(const FbException& e) const { Fail(ToRuntimeError(e, password)); }
+
+void FbSession::Fail(RuntimeError e) const {
+  if (e.Kind() == ErrorKind::kConnectionLost && !perdida) {
+    perdida = true;
+    FbStatus st;
+    try {
+      att->cancelOperation(&st, fb_cancel_abort);
+    } catch (const FbException&) {
+      // Already closed.
+    }
+  }
+  throw e;
+}
+
+void FbSession::ExigeViva() const {
+  if (perdida) {
+    throw RuntimeError(-902, "a conexao com o banco de dados foi perdida",
+                       ErrorKind::kConnectionLost);
+  }
+}
 
 ComandoEmCurso::ComandoEmCurso(const FbSession& s, std::string_view sql)
     : s_(s), sql_(sql), inicio_(std::chrono::steady_clock::now()) {
+  s.ExigeViva();
   vigia::ComandoInicia(s.att, sql);
 }
 
@@ -124,7 +145,7 @@ void ComandoEmCurso::Fail(const FbException& e) const {
   if (erro.Kind() == ErrorKind::kCancelled && vigia::ParadaPedida()) {
     throw Interrompido{vigia::Sinal()};
   }
-  throw erro;
+  s_.Fail(std::move(erro));
 }
 
 ITransaction* FbSession::Current() const {
@@ -133,6 +154,7 @@ ITransaction* FbSession::Current() const {
 }
 
 ITransaction* FbSession::Start(ModoTransacao modo) {
+  ExigeViva();
   const std::vector<unsigned char>& tpb = tpbs[static_cast<size_t>(modo)];
   FbStatus st;
   try {
@@ -168,8 +190,13 @@ bool IsEmbedded(const std::string& location) {
   return colon == 1 && std::isalpha(static_cast<unsigned char>(location[0]));
 }
 
-void Rollback(ITransaction*& tra) {
+// Rolls back and lets go of `tra`; on a lost line it only lets go.
+void Rollback(const FbSession& s, ITransaction*& tra) {
   if (!tra) return;
+  if (s.perdida) {
+    ReleaseQuietly(tra);
+    return;
+  }
   FbStatus st;
   try {
     tra->rollback(&st);
@@ -220,14 +247,13 @@ void Connection::Open(const std::string& connection_text, const OpcoesConexao& o
       dpb->insertString(&st, isc_dpb_process_name, opcoes.processo.c_str());
       dpb->insertInt(&st, isc_dpb_process_id, static_cast<int>(::getpid()));
     }
-    if (opcoes.connect_timeout_s > 0) {
-      dpb->insertInt(&st, isc_dpb_connect_timeout, opcoes.connect_timeout_s);
-    }
     // A plain path must not fall back silently to a server over TCP.
     if (IsEmbedded(target.location)) dpb->insertString(&st, isc_dpb_config, "Providers=Engine12");
     {
       // A server that accepts the connection but never answers would hold the
-      // call for ever: the watcher ends the process past the limit.
+      // call for ever: the watcher ends the process past the limit. The limit
+      // is not also given to the client library, whose own timer would race
+      // the watcher's and end the same wait with another message.
       const vigia::Conectando conectando(opcoes.connect_timeout_s, opcoes.status_sem_conexao,
                                          "sem conexao com o banco de dados em " +
                                              std::to_string(opcoes.connect_timeout_s) + " s" +
@@ -260,10 +286,11 @@ void Connection::Close() {
   FbSession& s = *s_;
   s.CloseAllCursors();
   while (!s.own.empty()) {
-    Rollback(s.own.back());
+    Rollback(s, s.own.back());
     s.own.pop_back();
   }
-  Rollback(s.run_tra);
+  Rollback(s, s.run_tra);
+  if (s.perdida) ReleaseQuietly(s.att);
   if (s.att) {
     FbStatus st;
     try {
@@ -290,7 +317,7 @@ void Connection::Execute(const std::string& sql) {
                    nullptr, nullptr, nullptr);
     if (own_short) tra->commit(&st);
   } catch (const FbException& e) {
-    if (own_short) Rollback(tra);
+    if (own_short) Rollback(s, tra);
     comando.Fail(e);
   }
 }
@@ -314,7 +341,7 @@ void Connection::Execute(const std::string& sql, int64_t& records_affected) {
     if (own_short) tra->commit(&st);
   } catch (const FbException& e) {
     ReleaseQuietly(stmt);
-    if (own_short) Rollback(tra);
+    if (own_short) Rollback(s, tra);
     comando.Fail(e);
   }
 }
@@ -328,6 +355,7 @@ void Connection::BeginTrans(ModoTransacao modo) {
 void Connection::CommitTrans() {
   FbSession& s = Session();
   if (!s.run_tra) Raise(3251, "No transaction is open on the connection.");
+  s.ExigeViva();
   s.CloseCursorsOf(s.run_tra);
   FbStatus st;
   vigia::ConfirmacaoInicia(s.att, s.opcoes.commit_timeout_s);
@@ -342,7 +370,7 @@ void Connection::CommitTrans() {
     // cancelled call or a broken connection: either way the answer is lost.
     if (erro.Kind() == ErrorKind::kCancelled || erro.Kind() == ErrorKind::kConnectionLost) {
       ReleaseQuietly(s.run_tra);
-      throw RuntimeError(erro.Number(), erro.Description(), ErrorKind::kConnectionLost);
+      s.Fail(RuntimeError(erro.Number(), erro.Description(), ErrorKind::kConnectionLost));
     }
     throw erro;
   }
@@ -352,6 +380,10 @@ void Connection::RollbackTrans() {
   FbSession& s = Session();
   if (!s.run_tra) Raise(3251, "No transaction is open on the connection.");
   s.CloseCursorsOf(s.run_tra);
+  if (s.perdida) {
+    ReleaseQuietly(s.run_tra);  // the server rolls it back with the attachment
+    s.ExigeViva();
+  }
   FbStatus st;
   try {
     s.run_tra->rollback(&st);
@@ -410,7 +442,7 @@ Connection::OwnTransaction::~OwnTransaction() {
   FbSession& s = *c_.s_;
   if (s.own.empty()) return;
   s.CloseCursorsOf(s.own.back());
-  Rollback(s.own.back());
+  Rollback(s, s.own.back());
   s.own.pop_back();
 }
 
@@ -418,6 +450,7 @@ void Connection::OwnTransaction::Commit() {
   FbSession& s = c_.Session();
   ITransaction* tra = s.own.back();
   s.CloseCursorsOf(tra);
+  s.ExigeViva();
   FbStatus st;
   try {
     tra->commit(&st);

@@ -63,6 +63,13 @@ struct FbSession {
   std::string password;                       // masked out of every error text
   OpcoesConexao opcoes;
   std::vector<unsigned char> tpbs[3];  // by ModoTransacao
+  // The line to the server is gone (a network error, or the attachment was
+  // shut down). The client library may then wait for ever for an answer to a
+  // new request, so the line is closed on the client's side at once (an
+  // abort) and no further request goes out: they fail at once, and closing
+  // only lets go of the handles (the server rolls back what was not
+  // committed).
+  mutable bool perdida = false;
 
   // The transaction statements run in now: the innermost own transaction,
   // else the run's, else none.
@@ -73,6 +80,10 @@ struct FbSession {
   void CloseCursorsOf(Firebird::ITransaction* tra);
   void CloseAllCursors();
   [[noreturn]] void Fail(const Firebird::FbException& e) const;
+  // Raises `e`, first marking the line lost when it says so.
+  [[noreturn]] void Fail(RuntimeError e) const;
+  // Raises ErrorKind::kConnectionLost when the line is lost.
+  void ExigeViva() const;
 };
 
 // One statement's client calls: reported to the run's watcher while they run

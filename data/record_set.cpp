@@ -85,6 +85,11 @@ void Fetch(FbCursor& c) {
 ITransaction* CursorTransaction(const FbCursor* c) { return c->tra; }
 
 void CloseCursor(FbCursor* c) {
+  // On a lost line nothing more goes out: the handles are let go.
+  if (c->session && c->session->perdida) {
+    ReleaseQuietly(c->rs);
+    if (c->owns_tra) ReleaseQuietly(c->tra);
+  }
   if (c->rs) {
     FbStatus st;
     try {
@@ -260,6 +265,7 @@ void RecordSet::Update() {
     if (in) in->release();
     in = nullptr;
     ReleaseQuietly(stmt);
+    if (own_short && s.perdida) ReleaseQuietly(tra);
     if (own_short && tra) {
       FbStatus st2;
       try {
