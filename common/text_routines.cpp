@@ -115,6 +115,13 @@ std::string Aspas(const Value& v) {
   return quoted;
 }
 
+std::string PontoDecimal(const Value& v) {
+  std::string text = v.ToText();
+  size_t comma = text.find(',');
+  if (comma != std::string::npos) text[comma] = '.';
+  return text;
+}
+
 double LeadingNumber(std::string_view text) { return DecimalToDouble(ParseLeadingNumber(text)); }
 
 bool LocaleNumber(std::string_view text, double* out) {

@@ -27,6 +27,9 @@ std::string Aspas(const Value& v);
 // Appends `texto` to `out` the same way, as one quoted literal.
 void AcrescentaAspas(std::string& out, std::string_view texto);
 
+// The value's text with its first comma written as a point. Null raises 94.
+std::string PontoDecimal(const Value& v);
+
 // The number that a text begins with ("." as decimal point, optional sign and
 // exponent; blanks, tabs and line feeds skipped); 0 when there is none.
 double LeadingNumber(std::string_view text);

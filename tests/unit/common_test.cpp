@@ -199,6 +199,7 @@ TEST(TextRoutines, SubstituiAndAspas) {
   EXPECT_EQ(untouched.GetType(), Value::Type::Long);
   EXPECT_EQ(Outcome([&] { return Substitui(endless, "-", "--"); }), "#5");
   EXPECT_EQ(Aspas("O'Brien''") + Aspas(kNull) + Aspas(Value()), "'O''Brien'''''''''");
+  EXPECT_EQ(PontoDecimal("1,2,3") + PontoDecimal(int32_t{7}), "1.2,37");
 }
 
 }  // namespace
