@@ -36,7 +36,6 @@ void ExpectBooksExact(TestDb& db) {
 // invoice, a statistics row, a stock balance (the closing). It ends as the
 // run of a twin that had the same changes made first.
 TEST(Concurrency, KilledRunsLeaveNothingAndARunAppliesHeldChangesOnce) {
-  if (!ServerAvailable()) GTEST_SKIP() << "no Firebird server on 127.0.0.1";
   const std::pair<const char*, std::vector<std::string>> holds[] = {
       {"TB_VDA_CADEPN WHERE", {"UPDATE TB_VDA_CADEPN SET VALEPN = 123 WHERE CODEPN = 2"}},
       {"TB_CTG_CADPLA",
@@ -116,7 +115,6 @@ TEST(Concurrency, KilledRunsLeaveNothingAndARunAppliesHeldChangesOnce) {
 // same mark, let go at the same moment (an overlapping schedule): one
 // cancels the set; the other waits for it, finds nothing and is refused.
 TEST(Concurrency, TwoRunsAtOnceBothEndAsIfOneRanAfterTheOther) {
-  if (!ServerAvailable()) GTEST_SKIP() << "no Firebird server on 127.0.0.1";
   const std::string seed = Seed("basics") + Mixed(1, 40, -7) + Mixed(102, 40, -8);
   TestDb twin(true, seed);
   ASSERT_EQ(BatchRunner(twin, "a", Line(-7)).Run().status, 0);

@@ -38,17 +38,12 @@ TEST(DataLayer, MapsEveryColumnTypeToItsValue) {
   rs.Open("SELECT * FROM T", db.Conn());
   using T = Value::Type;
   const std::tuple<const char*, T, const char*> cases[] = {
-      {"s", T::Integer, "-7"},
-      {"I", T::Long, "70000"},
-      {"B", T::Double, "5000000000"},
-      {"N", T::Currency, "12345678901234,5678"},
-      {"N2", T::Currency, "-0,25"},
-      {"N6", T::Double, "1,123456"},
-      {"D", T::Double, "2,5"},
-      {"DT", T::Date, "25/12/2017"},
-      {"TS", T::Date, "05/12/2026 14:03:09"},
-      {"C", T::Text, "ab   "},
-      {"V", T::Text, "O'Brien"},
+      // clang-format off
+      {"s", T::Integer, "-7"}, {"I", T::Long, "70000"}, {"B", T::Double, "5000000000"},
+      {"N", T::Currency, "12345678901234,5678"}, {"N2", T::Currency, "-0,25"},
+      {"N6", T::Double, "1,123456"}, {"D", T::Double, "2,5"}, {"DT", T::Date, "25/12/2017"},
+      {"TS", T::Date, "05/12/2026 14:03:09"}, {"C", T::Text, "ab   "}, {"V", T::Text, "O'Brien"},
+      // clang-format on
   };
   for (const auto& [column, type, shown] : cases) {
     EXPECT_EQ(rs.Fields(column).GetType(), type) << column;

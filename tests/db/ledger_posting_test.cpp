@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <thread>
 
-#include "data/record_set.h"
 #include "ledger/inc_plan.h"
 #include "ledger/lan_ctg.h"
 #include "tests/support/fixture.h"
@@ -17,33 +16,27 @@ namespace {
 // A second attachment holds `sql` uncommitted and commits it from another
 // thread once a statement of the test starting with `espera` waits for it on
 // the server, so that the conflict is met every time.
-class Competitor {
- public:
+struct Competitor {
   Competitor(TestDb& db, const std::string& sql, const std::string& espera) {
-    outra_.Open(db.ConnText());
-    outra_.BeginTrans();
-    outra_.Execute(sql);
-    monitor_.Open(db.ConnText());
-    t_ = std::thread([this, espera] {
-      for (int i = 0; i < 2000; ++i) {  // gives up after some seconds rather than hang
-        RecordSet rs;
-        rs.Open(
-            "SELECT COUNT(*) FROM MON$STATEMENTS S JOIN MON$RECORD_STATS R ON "
-            "R.MON$STAT_ID = S.MON$STAT_ID WHERE S.MON$STATE = 1 AND R.MON$RECORD_WAITS > 0 "
-            "AND TRIM(S.MON$SQL_TEXT) STARTING WITH '" +
-                espera + "'",
-            monitor_);
-        if (rs.FieldAt(0).ToLong() > 0) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
-      outra_.CommitTrans();
+    outra.Open(db.ConnText());
+    outra.BeginTrans();
+    outra.Execute(sql);
+    t = std::thread([&db, this, espera] {
+      PollUntil(
+          [&] {  // gives up after some seconds rather than hang
+            return db.Count(
+                       "SELECT COUNT(*) FROM MON$STATEMENTS S JOIN MON$RECORD_STATS R ON "
+                       "R.MON$STAT_ID = S.MON$STAT_ID WHERE S.MON$STATE = 1 AND "
+                       "R.MON$RECORD_WAITS > 0 AND TRIM(S.MON$SQL_TEXT) STARTING WITH " +
+                       Lit(espera)) > 0;
+          },
+          std::chrono::seconds(10));
+      outra.CommitTrans();
     });
   }
-  ~Competitor() { t_.join(); }
-
- private:
-  Connection outra_, monitor_;
-  std::thread t_;
+  ~Competitor() { t.join(); }
+  Connection outra;
+  std::thread t;
 };
 
 // "1|account|column|amount" for every account of the chain.

@@ -41,7 +41,6 @@ void Segura(Connection& other, TestDb& db) {
 // a run that meets the same holder again gives up (exit 3, saying a rerun is
 // safe) rather than wait for ever. Nothing spins; the books stay whole.
 TEST(ServerRun, StopsWaitsAndADeadlock) {
-  if (!ServerAvailable()) GTEST_SKIP() << "no Firebird server on 127.0.0.1";
   TestDb db(true, Seed("basics") + Mixed(1, 200, -7) + Mixed(301, 200, -8));
   const Rows antes = db.Snapshot();
   const struct {
@@ -141,7 +140,6 @@ TEST(ServerRun, StopsWaitsAndADeadlock) {
 // A report that cannot be written in full after the commit gives exit 5,
 // with the run committed.
 TEST(ServerRun, WhatARunReportsIsWhatTheCommitDid) {
-  if (!ServerAvailable()) GTEST_SKIP() << "no Firebird server on 127.0.0.1";
   TestDb db(true, Seed("basics") + Mixed(1, 12, -7) + Mixed(101, 3, -9));
   const Rows antes = db.Snapshot();
   const std::pair<Relay::Modo, int> cases[] = {
@@ -182,7 +180,6 @@ TEST(ServerRun, WhatARunReportsIsWhatTheCommitDid) {
 // and reported like the others: the books end as those of a run that had it
 // from the start. After them, it stays untouched at the status.
 TEST(ServerRun, ACommitmentMarkedDuringTheRunIsReversedOrLeftAlone) {
-  if (!ServerAvailable()) GTEST_SKIP() << "no Firebird server on 127.0.0.1";
   TestDb twin(false, Seed("basics") + Mixed(1, 13, -7));
   ASSERT_EQ(BatchRunner(twin).Run().status, 0);
   for (const char* pausa : {"fechamento", "commit"}) {

@@ -22,7 +22,6 @@ using Rows = std::vector<std::string>;
 int ServerPort();
 std::string ServerPassword();
 std::string ServerPrefix();  // "127.0.0.1:" or "127.0.0.1/PORT:"
-bool ServerAvailable();
 
 std::string ReadFile(const std::string& path);
 // The SQL literal of a text, quotes doubled.
@@ -46,7 +45,8 @@ class TestDb {
   Connection& Conn();
   void Detach();
 
-  // Runs an isql-style script: one or more statements, SET TERM honoured.
+  // Runs a script through isql (SET TERM honoured), then commits; the
+  // test's own attachment is closed first.
   void Exec(const std::string& script);
   Rows Select(const std::string& sql);
   // The first column of the first row; 0 when Null or there is no row.
@@ -63,6 +63,8 @@ class TestDb {
   Rows Books();
 
  private:
+  void Isql(const std::string& script, const std::string& database);
+  std::string Login() const;
   bool server_;
   std::filesystem::path dir_;
   std::string password_;
