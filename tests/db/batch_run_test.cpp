@@ -106,17 +106,16 @@ TEST(BatchRun, RefusalsStartUpFailuresAndOptionsChangeNothing) {
     SCOPED_TRACE(c.arg + " " + c.line + " " + c.missing);
     BatchRunner run(db, "run" + std::to_string(++n), c.line);
     if (!c.missing.empty()) std::filesystem::remove(run.Dir() / c.missing);
-    Partida p;
-    if (!c.arg.empty()) p.args = {c.arg};
-    const BatchResult r = run.Run(p);
+    const BatchResult r =
+        run.Run({.args = c.arg.empty() ? std::vector<std::string>{} : std::vector{c.arg}});
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.report, c.report);
   }
-  Partida ajuda;
-  ajuda.args = {"x", "--help"};
-  EXPECT_TRUE(BatchRunner(db, "ajuda").Run(ajuda).out.starts_with("Uso: cancela-empenhos"));
+  EXPECT_TRUE(BatchRunner(db, "ajuda")
+                  .Run({.args = {"x", "--help"}})
+                  .out.starts_with("Uso: cancela-empenhos"));
   EXPECT_EQ(Diff(before, db.Snapshot()), Rows{});
 }
 
@@ -173,9 +172,8 @@ TEST(BatchRun, TheReportIsANewFileAndAfterTheCommitNothingFails) {
   std::string seed = Seed("basics");
   for (int k = 1; k <= 6; ++k) seed += Mixed(k, 1, -k);
   TestDb db(false, seed);
-  Partida pausa = Partida::Com({{"KZ_PAUSA_TESTE", "commit"}}), fechado, mantem;
-  fechado.erro_fechado = true;
-  mantem.mantem_relatorio = true;
+  const Partida pausa{.env = {{"KZ_PAUSA_TESTE", "commit"}}}, fechado{.erro_fechado = true},
+      mantem{.mantem_relatorio = true};
   const auto nada = [](const std::filesystem::path&) {};
   const struct {
     std::function<void(const std::filesystem::path&)> plant;

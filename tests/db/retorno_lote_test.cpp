@@ -27,7 +27,7 @@ Execucao Roda(bool server, const std::string& seed, const char* modo) {
   BatchRunner run(db);
   const std::string trace = (run.Dir() / "sql.trace").string();
   Execucao e;
-  e.r = run.Run(Partida::Com({{"KZ_RETORNO", modo}, {"KZ_SQL_TRACE", trace}}));
+  e.r = run.Run(Partida{{{"KZ_RETORNO", modo}, {"KZ_SQL_TRACE", trace}}});
   e.trace = ReadFile(trace);
   EXPECT_EQ(db.Books(), Rows{});
   // A missing row's error names the statement the mode was at: the entry's

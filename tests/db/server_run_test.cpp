@@ -66,9 +66,7 @@ TEST(ServerRun, StopsWaitsAndADeadlock) {
     Connection other;
     if (c.segura) Segura(other, db);
     BatchRunner run = ViaRelay(db, relay, c.name);
-    Partida p;
-    if (*c.var) p.env = {{c.var, c.valor}};
-    const int pid = run.Start(p);
+    const int pid = run.Start({.env = {{c.var, c.valor}}});
     if (c.sinal) {
       EXPECT_TRUE(PollUntil([&] {
         return c.mudo || (c.segura ? BatchRunning(db, "PROVEN=13") > 0 : BatchInserts(db) > 100);
@@ -90,9 +88,7 @@ TEST(ServerRun, StopsWaitsAndADeadlock) {
   Connection other;
   Segura(other, db);
   BatchRunner run(db, "longa");
-  Partida p = Partida::Com({{"KZ_BATIMENTO", "1"}});
-  p.jornal = true;
-  int pid = run.Start(p);
+  int pid = run.Start({.env = {{"KZ_BATIMENTO", "1"}}, .jornal = true});
   EXPECT_TRUE(PollUntil([&] { return BatchRunning(db, "PROVEN=13") > 0; }));
   std::this_thread::sleep_for(std::chrono::seconds(11));
   other.CommitTrans();
@@ -151,8 +147,8 @@ TEST(ServerRun, WhatARunReportsIsWhatTheCommitDid) {
     SCOPED_TRACE(status);
     Relay relay(ServerPort());
     BatchRunner run = ViaRelay(db, relay, "run" + std::to_string(status));
-    const int pid = run.Start(Partida::Com(
-        {{"KZ_PAUSA_TESTE", "commit"}, {"KZ_COMMIT_TIMEOUT", "2"}, {"KZ_CONNECT_TIMEOUT", "2"}}));
+    const int pid = run.Start(Partida{
+        {{"KZ_PAUSA_TESTE", "commit"}, {"KZ_COMMIT_TIMEOUT", "2"}, {"KZ_CONNECT_TIMEOUT", "2"}}});
     ASSERT_TRUE(run.WaitPaused(pid));
     relay.Muda(modo);
     ::kill(pid, SIGCONT);
@@ -167,9 +163,8 @@ TEST(ServerRun, WhatARunReportsIsWhatTheCommitDid) {
     EXPECT_TRUE(PollUntil([&] { return cancelados() == (status == 0 ? 12 : 0); }));
     EXPECT_EQ(status == 0 ? Rows{} : Diff(antes, db.Snapshot()), Rows{});
   }
-  Partida cheio;
-  cheio.limite_arquivo = 40;  // the header fits, the first line does not
-  EXPECT_EQ(BatchRunner(db, "cheio", "25/12/2017|-9|1|2|12").Run(cheio).status, 5);
+  // The header fits the file size limit, the first line does not.
+  EXPECT_EQ(BatchRunner(db, "cheio", "25/12/2017|-9|1|2|12").Run({.limite_arquivo = 40}).status, 5);
   EXPECT_EQ(db.Count("SELECT COUNT(*) FROM TB_VDA_CADEPN WHERE STAEPN = 4"), 15);
   EXPECT_EQ(db.Books(), Rows{});
 }
@@ -188,7 +183,7 @@ TEST(ServerRun, ACommitmentMarkedDuringTheRunIsReversedOrLeftAlone) {
     BatchRunner run(db);
     const std::string trace = (run.Dir() / "trace.sql").string();
     const int pid = run.Start(
-        Partida::Com({{"KZ_PAUSA_TESTE", pausa}, {"KZ_SQL_TRACE", trace}, {"KZ_RETORNO", "lote"}}));
+        Partida{{{"KZ_PAUSA_TESTE", pausa}, {"KZ_SQL_TRACE", trace}, {"KZ_RETORNO", "lote"}}});
     ASSERT_TRUE(run.WaitPaused(pid));
     // The statement trace is written as the run goes.
     EXPECT_NE(ReadFile(trace).find("Select * From EpnPag_Cpg Where EpnPag="), std::string::npos);

@@ -87,22 +87,16 @@ struct BatchResult {
   std::string err;     // standard error
   std::string out;     // standard output
   std::string report;  // "Resultado do Cancelamento.txt" byte for byte ("" if absent)
-  bool hung = false;   // still running when the wait ran out (then killed)
 };
 
 // How a run is started, beyond its settings files.
 struct Partida {
-  std::vector<std::pair<std::string, std::string>> env;
-  std::vector<std::string> args;
+  std::vector<std::pair<std::string, std::string>> env{};
+  std::vector<std::string> args{};
   long limite_arquivo = 0;        // RLIMIT_FSIZE in bytes (0: none)
   bool erro_fechado = false;      // standard error a pipe nobody reads
   bool jornal = false;            // JOURNAL_STREAM names standard error, as under systemd
   bool mantem_relatorio = false;  // leave what stands at the report's name
-  static Partida Com(std::vector<std::pair<std::string, std::string>> env) {
-    Partida p;
-    p.env = std::move(env);
-    return p;
-  }
 };
 
 // The built program run in a folder of its own (db.Dir()/folder), which

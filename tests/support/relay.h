@@ -1,16 +1,18 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace kz::test {
 
-// A TCP relay on 127.0.0.1 between the batch and the test server, whose line
-// a test can break at a chosen moment.
+// A TCP relay on a port of 127.0.0.1 to the test server's port, whose line
+// the test can break as a network would: each connection is copied both ways
+// by two threads until the test changes its mode.
 class Relay {
  public:
+  // The mode of the connections open when it is set; later ones pass, unless
+  // it is kMudo.
   enum class Modo {
     kPassa,           // both ways
     kPerdeRespostas,  // the server's answers are dropped; requests still arrive
@@ -21,22 +23,19 @@ class Relay {
   explicit Relay(int porta_do_servidor);
   ~Relay();
   int Porta() const { return porta_; }
-  // Applies to the connections open now; new connections pass, unless kMudo.
   void Muda(Modo modo);
 
  private:
-  struct Par {
-    int cliente, servidor;  // servidor -1: silent
-    Modo modo;
-  };
-  void Laco();
+  Modo ModoDe(size_t conexao) const;
+  void Copia(size_t conexao, int de, int para, bool respostas);
 
   int destino_, escuta_, porta_ = 0;
-  std::mutex mu_;
-  std::vector<Par> pares_;
-  bool mudo_ = false;
+  std::atomic<Modo> modo_{Modo::kPassa};
+  std::atomic<size_t> conexoes_{0}, mudou_com_{0};  // connections, and their count at Muda
   std::atomic<bool> fim_{false};
-  std::thread thread_;
+  std::vector<int> fds_;
+  std::vector<std::thread> threads_;  // two a connection
+  std::thread escuta_thread_;
 };
 
 }  // namespace kz::test

@@ -96,8 +96,7 @@ bool BatchRunner::WaitPaused(int pid) {
 BatchResult BatchRunner::Wait(int pid, std::chrono::seconds limit) {
   int st = 0;
   BatchResult r;
-  r.hung = !PollUntil([&] { return ::waitpid(pid, &st, WNOHANG) != 0; }, limit);
-  if (r.hung) {
+  if (!PollUntil([&] { return ::waitpid(pid, &st, WNOHANG) != 0; }, limit)) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, &st, 0);
   }
