@@ -54,6 +54,10 @@ TEST(DataLayer, MapsEveryColumnTypeToItsValue) {
   rs.MoveNext();
   ASSERT_TRUE(rs.Eof());
   EXPECT_TRUE(ErrorOf([&] { rs.Fields("I"); }).starts_with("3021-"));
+  // Statements go with their length: a NUL byte in a literal is a character.
+  using namespace std::string_literals;
+  db.Conn().Execute("UPDATE T SET V = 'A\0B'"s);
+  EXPECT_EQ(db.Select("SELECT OCTET_LENGTH(V) FROM T WHERE V = 'A\0B'"s), Rows{"3"});
 }
 
 // Catches a cursor that breaks when other statements run in its transaction,
