@@ -30,12 +30,9 @@ std::string Show(const Value& v) {
     return std::string(b, d.HasTime() ? 19 : 10);
   }
   if (t != Value::Type::Currency) return std::to_string(v.ToLong());
-  const int64_t raw = v.ToCurrency().Raw();
-  std::snprintf(b, sizeof b, "%s%lld.%04lld", raw < 0 ? "-" : "", std::llabs(raw) / 10000,
-                std::llabs(raw) % 10000);
-  std::string s = b;
-  s.erase(s.find_last_not_of('0') + 1);
-  return s.back() == '.' ? s.substr(0, s.size() - 1) : s;
+  std::string s = v.ToCurrency().Display();
+  std::replace(s.begin(), s.end(), ',', '.');
+  return s;
 }
 
 }  // namespace
@@ -46,14 +43,8 @@ int ServerPort() {
 }
 
 std::string ServerPassword() {
-  if (const char* password = std::getenv("KZ_TEST_FB_PASSWORD")) return password;
-  std::ifstream in("/etc/firebird/3.0/SYSDBA.password");
-  for (std::string line; std::getline(in, line);) {
-    if (!line.starts_with("ISC_PASSWORD=")) continue;
-    std::erase(line, '"');
-    return line.substr(13);
-  }
-  return "masterkey";
+  const char* password = std::getenv("KZ_TEST_FB_PASSWORD");
+  return password ? password : "masterkey";
 }
 
 std::string ServerPrefix() {

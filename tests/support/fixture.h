@@ -16,9 +16,9 @@ namespace kz::test {
 // Null as "<null>", numbers with a decimal point, dates as yyyy-mm-dd.
 using Rows = std::vector<std::string>;
 
-// The test server: 127.0.0.1 at $KZ_TEST_FB_PORT with the SYSDBA password
-// $KZ_TEST_FB_PASSWORD (scripts/fbserver.sh starts such a private server);
-// unset, the local server on 3050 and /etc/firebird/3.0/SYSDBA.password.
+// The test server: 127.0.0.1 at $KZ_TEST_FB_PORT (3050 when unset) with the
+// SYSDBA password $KZ_TEST_FB_PASSWORD ("masterkey" when unset);
+// scripts/fbserver.sh starts such a private server.
 int ServerPort();
 std::string ServerPassword();
 std::string ServerPrefix();  // "127.0.0.1:" or "127.0.0.1/PORT:"
