@@ -111,7 +111,6 @@ class BatchRunner {
   // default.txt with the connection text, and the user and password scrambled.
   void WriteDefault(const std::string& connection, const std::string& user,
                     const std::string& password);
-  void WriteRunLine(const std::string& line);
 
   BatchResult Run(const Partida& p = {});  // Start, then Wait with a guard of 5 minutes
   int Start(const Partida& p = {});

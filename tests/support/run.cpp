@@ -29,7 +29,7 @@ BatchRunner::BatchRunner(TestDb& db, const std::string& folder, const std::strin
     : db_(db), dir_(db.Dir() / folder) {
   std::filesystem::create_directories(dir_);
   WriteDefault("TIPO=2;DBNAME=" + db.Location(), "SYSDBA", db.Password());
-  WriteRunLine(line);
+  std::ofstream(dir_ / "Tarvelinko.txt", std::ios::binary) << line + "\r\n";
 }
 
 void BatchRunner::WriteDefault(const std::string& connection, const std::string& user,
@@ -40,10 +40,6 @@ void BatchRunner::WriteDefault(const std::string& connection, const std::string&
   // As an installer leaves it: only its owner may read the login.
   std::filesystem::permissions(dir_ / "default.txt", std::filesystem::perms::owner_read |
                                                          std::filesystem::perms::owner_write);
-}
-
-void BatchRunner::WriteRunLine(const std::string& line) {
-  std::ofstream(dir_ / "Tarvelinko.txt", std::ios::binary) << line + "\r\n";
 }
 
 int BatchRunner::Start(const Partida& p) {
