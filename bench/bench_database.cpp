@@ -12,6 +12,16 @@ constexpr int kProducts = 500;
 constexpr int kProductsWithStatistics = 480;  // the rest get a row from the run
 constexpr int kClients = 2000;
 
+// Runs a statement, or several each ended by ";" at the end of a line, in the
+// test connection's transaction (the fixture's Exec would go through isql).
+void Exec(test::TestDb& db, const std::string& sql) {
+  size_t from = 0;
+  for (size_t end; (end = sql.find(";\n", from)) != std::string::npos; from = end + 2) {
+    db.Conn().Execute(sql.substr(from, end - from));
+  }
+  if (sql.find_first_not_of(" \n", from) != std::string::npos) db.Conn().Execute(sql.substr(from));
+}
+
 struct Item {
   int produto;
   std::string quantidade;  // SQL literals
@@ -31,20 +41,20 @@ void InsereEmpenho(test::TestDb& db, int codigo, int cliente, int tpv, const std
                    int status, const std::vector<Item>& itens,
                    const std::vector<Pagamento>& pagamentos) {
   const std::string cod = std::to_string(codigo);
-  db.Exec("INSERT INTO TB_VDA_CADEPN (CODEPN, CLIEPN, TPVEPN, NFSEPN, STAEPN) VALUES (" + cod +
-          ", " + std::to_string(cliente) + ", " + std::to_string(tpv) + ", " +
-          (nfs.empty() ? std::string("NULL") : test::Lit(nfs)) + ", " + std::to_string(status) +
-          ")");
+  Exec(db, "INSERT INTO TB_VDA_CADEPN (CODEPN, CLIEPN, TPVEPN, NFSEPN, STAEPN) VALUES (" + cod +
+               ", " + std::to_string(cliente) + ", " + std::to_string(tpv) + ", " +
+               (nfs.empty() ? std::string("NULL") : test::Lit(nfs)) + ", " +
+               std::to_string(status) + ")");
   int seq = 0;
   for (const Item& i : itens) {
-    db.Exec("INSERT INTO TB_VDA_CADEPNIT VALUES (" + cod + ", " + std::to_string(++seq) + ", " +
-            std::to_string(i.produto) + ", " + i.quantidade + ", " + i.custo + ")");
+    Exec(db, "INSERT INTO TB_VDA_CADEPNIT VALUES (" + cod + ", " + std::to_string(++seq) + ", " +
+                 std::to_string(i.produto) + ", " + i.quantidade + ", " + i.custo + ")");
   }
   seq = 0;
   for (const Pagamento& p : pagamentos) {
-    db.Exec("INSERT INTO TB_VDA_EPNPAG VALUES (" + cod + ", " + std::to_string(++seq) + ", " +
-            std::to_string(p.condicao) + ", " + p.valor + ", " + test::Lit(p.cheque) + ", " +
-            test::Lit(p.banco) + ", " + test::Lit(p.agencia) + ")");
+    Exec(db, "INSERT INTO TB_VDA_EPNPAG VALUES (" + cod + ", " + std::to_string(++seq) + ", " +
+                 std::to_string(p.condicao) + ", " + p.valor + ", " + test::Lit(p.cheque) + ", " +
+                 test::Lit(p.banco) + ", " + test::Lit(p.agencia) + ")");
   }
 }
 
@@ -59,8 +69,8 @@ void BuildChart(test::TestDb& db, int company) {
   static const char* kGroups[] = {"ATIVO", "PASSIVO", "RECEITAS", "CUSTOS E DESPESAS"};
   const std::string emp = std::to_string(company);
   auto insert = [&](const std::string& code, const std::string& name) {
-    db.Exec("INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON, NOMCON) VALUES (" + emp + ", '" + code +
-            "', '" + name + "')");
+    Exec(db, "INSERT INTO TB_CTG_CADPLA (CODEMP, CODCON, NOMCON) VALUES (" + emp + ", '" + code +
+                 "', '" + name + "')");
   };
   for (int g = 1; g <= 4; ++g) {
     const std::string g_code = std::to_string(g);
@@ -96,7 +106,7 @@ constexpr Condition kConditions[] = {
 };
 
 void BuildSettings(test::TestDb& db) {
-  db.Exec(R"(
+  Exec(db, R"(
 INSERT INTO TB_GER_PARAMETROS (EMPCTG, CTACLI, CTAVDAPRZ, CTAVDAVIS, CTAVDACAR, CTACXAMAT,
   CTACXAFIL, CTADSCCLI, LOCCXAMAT, LOCCXAFIL, CTACTOVDA, CTAESTBAI, MORA)
   VALUES (1, '1.1.02.001', '3.1.01.001', '3.1.02.001', '3.1.03.001', '1.1.01.001',
@@ -120,16 +130,16 @@ INSERT INTO TB_VDA_CADCPG VALUES (10, 'VALE CLIENTE', '1.1.01.003', '3.2.01.001'
   // The card agreements' open invoices: two monthly, one for the day.
   for (const char* invoice : {"(10, '12-2017'", "(11, '12-2017'", "(12, '25-12-2017'"}) {
     const std::string keys = std::string(invoice) + ", '0', '0', '0'";
-    db.Exec("INSERT INTO TB_REC_CADFAT VALUES " + keys + ", 9000000)");
-    db.Exec("INSERT INTO TB_REC_CADDUP VALUES " + keys + ", 1, 4500000)");
-    db.Exec("INSERT INTO TB_REC_CADDUP VALUES " + keys + ", 2, 4500000)");
+    Exec(db, "INSERT INTO TB_REC_CADFAT VALUES " + keys + ", 9000000)");
+    Exec(db, "INSERT INTO TB_REC_CADDUP VALUES " + keys + ", 1, 4500000)");
+    Exec(db, "INSERT INTO TB_REC_CADDUP VALUES " + keys + ", 2, 4500000)");
   }
   for (int p = 1; p <= kProducts; ++p) {
     const std::string prod = std::to_string(p);
-    db.Exec("INSERT INTO TB_EST_SALDO VALUES (" + prod + ", 100000)");
+    Exec(db, "INSERT INTO TB_EST_SALDO VALUES (" + prod + ", 100000)");
     if (p <= kProductsWithStatistics) {
-      db.Exec("INSERT INTO TB_VDA_VENPRO (PROVEN, ANOVEN, MES11, MES12) VALUES (" + prod +
-              ", 2017, 800, 100000)");
+      Exec(db, "INSERT INTO TB_VDA_VENPRO (PROVEN, ANOVEN, MES11, MES12) VALUES (" + prod +
+                   ", 2017, 800, 100000)");
     }
   }
 }
@@ -161,8 +171,8 @@ void BuildCommitment(test::TestDb& db, int i) {
       // The cheque as it was registered: the commitment code in the account.
       const std::string keys = "(" + cli + ", " + test::Lit(p.cheque) + ", " + test::Lit(p.banco) +
                                ", " + test::Lit(p.agencia) + ", '" + cod + "'";
-      db.Exec("INSERT INTO TB_REC_CADFAT VALUES " + keys + ", " + p.valor + ")");
-      db.Exec("INSERT INTO TB_REC_CADDUP VALUES " + keys + ", 1, " + p.valor + ")");
+      Exec(db, "INSERT INTO TB_REC_CADFAT VALUES " + keys + ", " + p.valor + ")");
+      Exec(db, "INSERT INTO TB_REC_CADDUP VALUES " + keys + ", 1, " + p.valor + ")");
     }
     if (c.kind == kDuplicate) duplicate_total += cents;
     payments.push_back(p);
@@ -172,10 +182,10 @@ void BuildCommitment(test::TestDb& db, int i) {
   if (duplicate_total > 0) {
     // One invoice for the sale, in three instalments.
     const std::string keys = "(" + cli + ", '" + cod + (u1 ? "*" : "") + "', '0', '0', '0'";
-    db.Exec("INSERT INTO TB_REC_CADFAT VALUES " + keys + ", " + Money(duplicate_total) + ")");
+    Exec(db, "INSERT INTO TB_REC_CADFAT VALUES " + keys + ", " + Money(duplicate_total) + ")");
     for (int n = 1; n <= 3; ++n) {
-      db.Exec("INSERT INTO TB_REC_CADDUP VALUES " + keys + ", " + std::to_string(n) + ", " +
-              Money(duplicate_total / 3) + ")");
+      Exec(db, "INSERT INTO TB_REC_CADDUP VALUES " + keys + ", " + std::to_string(n) + ", " +
+                   Money(duplicate_total / 3) + ")");
     }
   }
 }
