@@ -110,7 +110,7 @@ def build(build_dir, src, targets):
     return None if r.returncode == 0 else (r.stdout + r.stderr)
 
 
-def ctest(build_dir, jobs, env, tests=None):
+def ctest(build_dir, jobs, env, tests=None, timeout=300):
     """The tests that fail, and those that failed once but passed when run
     again (timing under load, not the fault): every failing test is run a
     second time and counts only when it fails again."""
@@ -120,7 +120,7 @@ def ctest(build_dir, jobs, env, tests=None):
         if os.path.exists(junit):
             os.remove(junit)
         only = ["-R", tests] if tests else []
-        run(["ctest", "--test-dir", build_dir, "-j", str(jobs), "--timeout", "300",
+        run(["ctest", "--test-dir", build_dir, "-j", str(jobs), "--timeout", str(timeout),
              "--output-junit", junit, *only, *extra], env=env)
         failed, total = set(), 0
         for case in ET.parse(junit).getroot().iter("testcase"):
@@ -213,6 +213,8 @@ def main():
     ap.add_argument("--check", action="store_true", help="apply and compile only")
     ap.add_argument("--jobs", type=int, default=3, help="ctest parallelism (default 3)")
     ap.add_argument("--tests", help="run only the tests matching this regular expression")
+    ap.add_argument("--timeout", type=int, default=300,
+                    help="seconds a test may take before it counts as failed (default 300)")
     ap.add_argument("--out", help="also write the table to this file")
     ap.add_argument("--json", help="where to keep the results (default: WORK/results.json)")
     ap.add_argument("--table", nargs="+", metavar="JSON",
@@ -255,7 +257,7 @@ def main():
     try:
         if not args.check:
             t0 = time.time()
-            baseline_failed, _, total = ctest(build_dir, args.jobs, env, args.tests)
+            baseline_failed, _, total = ctest(build_dir, args.jobs, env, args.tests, args.timeout)
             print(f"baseline: {total} tests, {len(baseline_failed)} failing "
                   f"{baseline_failed} ({time.time() - t0:.0f} s)", flush=True)
         for f in faults:
@@ -274,7 +276,7 @@ def main():
                 elif args.check:
                     results[f.id] = {"failed": []}
                 else:
-                    failed, flaky, _ = ctest(build_dir, args.jobs, env, args.tests)
+                    failed, flaky, _ = ctest(build_dir, args.jobs, env, args.tests, args.timeout)
                     results[f.id] = {"failed": failed, "flaky": flaky}
             finally:
                 restore(f, src, original)
