@@ -112,33 +112,24 @@ TEST(EscolheConexao, RewritesTheShortFormsAndLeavesOtherTexts) {
   EXPECT_EQ(text, "DRIVER=Firebird/InterBase(r) driver;UID=a;b;PWD=p=q;DBNAME=b.fdb");
 }
 
-// The settings folder of a test; lines joined by "/".
-class Settings : public testing::Test {
- protected:
-  Settings() {
-    std::string pattern = (fs::temp_directory_path() / "kz-settings-XXXXXX").string();
-    dir_ = fs::path(mkdtemp(pattern.data()));
-  }
-  ~Settings() override { fs::remove_all(dir_); }
-  void Write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_ / name, std::ios::binary) << bytes;
-  }
-  std::string Lines(int n) {
-    return Outcome([&] {
-      std::string joined;
-      for (const std::string& l : ReadLines(dir_ / "f.txt", n)) joined += "/" + l;
-      return joined;
-    });
-  }
-  fs::path dir_;
-};
-
 // Catches a CR stripped that is not part of a CR LF, blanks trimmed, a last
 // line without its end lost, too few lines (or no file, or a folder) not
 // raising 62 (53), a wrong line taken from default.txt, the login left
 // scrambled, the folder not taken from KZ_QUBO_DIR (an empty one not
 // ignored), and the warning missing for a login its group or others may read.
-TEST_F(Settings, FilesComeFromTheSettingsFolder) {
+TEST(Settings, FilesComeFromTheSettingsFolder) {
+  std::string pattern = (fs::temp_directory_path() / "kz-settings-XXXXXX").string();
+  const fs::path dir_ = mkdtemp(pattern.data());
+  const auto Write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream(dir_ / name, std::ios::binary) << bytes;
+  };
+  const auto Lines = [&](int n) {  // joined by "/"
+    return Outcome([&] {
+      std::string joined;
+      for (const std::string& l : ReadLines(dir_ / "f.txt", n)) joined += "/" + l;
+      return joined;
+    });
+  };
   const std::tuple<std::string, int, const char*> cases[] = {
       {"a\r\nb\r\n", 2, "/a/b"},    {"a\nb", 2, "/a/b"},      {" x \t\r\n", 1, "/ x \t"},
       {"a\rb\r\r\n", 1, "/a\rb\r"}, {"a\rb\r", 1, "/a\rb\r"}, {"a\n", 2, "#62"},
@@ -172,13 +163,14 @@ TEST_F(Settings, FilesComeFromTheSettingsFolder) {
   Write("Tarvelinko.txt", "05/12/2026|-7|100|180|12\r\nother\r\n");
   EXPECT_EQ(ReadRunLine(SettingsDirectory()), "05/12/2026|-7|100|180|12");
   saved ? setenv("KZ_QUBO_DIR", previous.c_str(), 1) : unsetenv("KZ_QUBO_DIR");
+  fs::remove_all(dir_);
 }
 
 // The five fields as "date|mark|from|to|user", or the error. Catches fields
 // converted out of order, the mark not read as loosely as ValorNumerico reads
 // (trailing sign, empty as 0) or rounded away from even, range errors that
 // wrap, and a booking date with a time of day.
-TEST_F(Settings, RunLineFieldsConvertInOrder) {
+TEST(Settings, RunLineFieldsConvertInOrder) {
   const std::pair<const char*, const char*> cases[] = {
       {"05/12/2026|7-|100|180|12", "05/12/2026|-7|100|180|12"},
       {"05/12/2026|-6,5|100|180|12", "05/12/2026|-6|100|180|12"},
@@ -207,7 +199,7 @@ TEST_F(Settings, RunLineFieldsConvertInOrder) {
 // Catches rounding away from even (also on the digits past a tie), the point
 // accepted (it groups thousands), a sign after the digits, and a saturating or
 // wrapping range check; not a number wins over too large.
-TEST_F(Settings, TextToLongSignBlanksRoundingAndRange) {
+TEST(Settings, TextToLongSignBlanksRoundingAndRange) {
   const std::pair<const char*, const char*> cases[] = {
       // clang-format off
       {" \t-12 ", "-12"}, {"2,5", "2"}, {"3,5", "4"}, {"2,50001", "3"}, {"", "#13"},
