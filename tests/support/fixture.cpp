@@ -168,19 +168,24 @@ Rows TestDb::Snapshot(bool numbers) {
   return out;
 }
 
-Rows TestDb::Books() {
+Rows TestDb::Totals(bool less_entries) {
   std::string sql;
   for (int mes = 1; mes <= 12; ++mes) {
     for (const char* lado : {"D", "C"}) {
       const std::string m = std::to_string(mes), col = std::string("SLD") + lado + m;
       sql += std::string(sql.empty() ? "" : " UNION ALL ") + "SELECT P.CODEMP, P.CODCON, CAST('" +
              col + "' AS VARCHAR(6)) AS COL, P." + col +
-             " - (SELECT COALESCE(SUM(L.VALLAN), 0) FROM TB_CTG_CADLAN L " +
-             "WHERE L.CODEMP = P.CODEMP AND L.MESLAN = " + m + " AND L.CTA" +
-             (*lado == 'D' ? "DEB" : "CRE") + " STARTING WITH P.CODCON) AS D FROM TB_CTG_CADPLA P";
+             (less_entries ? " - (SELECT COALESCE(SUM(L.VALLAN), 0) FROM TB_CTG_CADLAN L WHERE "
+                             "L.CODEMP = P.CODEMP AND L.MESLAN = " +
+                                 m + " AND L.CTA" + (*lado == 'D' ? "DEB" : "CRE") +
+                                 " STARTING WITH P.CODCON)"
+                           : "") +
+             " AS D FROM TB_CTG_CADPLA P";
     }
   }
-  return Select("SELECT * FROM (" + sql + ") WHERE D <> 0");
+  Rows out = Select("SELECT * FROM (" + sql + ") WHERE D <> 0");
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 Rows Diff(const Rows& before, const Rows& after, const std::string& skip) {

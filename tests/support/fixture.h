@@ -60,7 +60,10 @@ class TestDb {
   Rows Snapshot(bool numbers = true);
   // Accounts whose stored monthly totals differ from the sums of the entries
   // of TB_CTG_CADLAN under them (the totals started at zero).
-  Rows Books();
+  Rows Books() { return Totals(true); }
+  // The monthly totals that are not zero ("CODEMP|CODCON|column|value"),
+  // less the entries under them when `less_entries`; sorted.
+  Rows Totals(bool less_entries = false);
 
  private:
   void Isql(const std::string& script, const std::string& database);
