@@ -183,6 +183,16 @@ TEST(Settings, RunLineFieldsConvertInOrder) {
       {"25/12/2017 00:00|-7|100|180|12", "#13"},
       // clang-format on
       {"|99999999999|100|180|12", "#13"},  // field 1 first
+      // Fields 3 to 5: blanks around, ties to even, the point groups thousands
+      // (refused), no sign after the digits, not a number before too large.
+      // clang-format off
+      {"05/12/2026|-7| \t-12 |2,5|3,5", "05/12/2026|-7|-12|2|4"},
+      {"05/12/2026|-7|2,50001|-2147483648,5|1", "05/12/2026|-7|3|-2147483648|1"},
+      {"05/12/2026|-7|1.000|1|1", "#13"}, {"05/12/2026|-7|1-|1|1", "#13"},
+      {"05/12/2026|-7|1,2,3|1|1", "#13"}, {"05/12/2026|-7|1||1", "#13"},
+      {"05/12/2026|-7|2147483647,5|1|1", "#6"}, {"05/12/2026|-7|1|99999999999999999999|1", "#6"},
+      {"05/12/2026|-7|1|99999999999999999999x|1", "#13"},
+      // clang-format on
   };
   for (const auto& [line, expected] : cases) {
     EXPECT_EQ(Outcome([l = line] {
@@ -193,23 +203,6 @@ TEST(Settings, RunLineFieldsConvertInOrder) {
               }),
               expected)
         << line;
-  }
-}
-
-// Catches rounding away from even (also on the digits past a tie), the point
-// accepted (it groups thousands), a sign after the digits, and a saturating or
-// wrapping range check; not a number wins over too large.
-TEST(Settings, TextToLongSignBlanksRoundingAndRange) {
-  const std::pair<const char*, const char*> cases[] = {
-      // clang-format off
-      {" \t-12 ", "-12"}, {"2,5", "2"}, {"3,5", "4"}, {"2,50001", "3"}, {"", "#13"},
-      {"1.000", "#13"}, {"1-", "#13"}, {"1,2,3", "#13"}, {"2147483647,5", "#6"},
-      {"-2147483648,5", "-2147483648"}, {"99999999999999999999", "#6"},
-      {"99999999999999999999x", "#13"},
-      // clang-format on
-  };
-  for (const auto& [text, expected] : cases) {
-    EXPECT_EQ(Outcome([t = text] { return std::to_string(TextToLong(t)); }), expected) << text;
   }
 }
 

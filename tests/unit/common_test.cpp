@@ -76,22 +76,6 @@ TEST(Currency, MenosPorcentoUsesTheDiscountsOwnDigits) {
   }
 }
 
-// Catches a point instead of the decimal comma, an exponent too early (or
-// missing), a rounded shortest text, lost exact database digits, Null shown
-// instead of raising 94, and the server's dates written day first.
-TEST(Value, DisplayText) {
-  const std::pair<Value, const char*> cases[] = {
-      // clang-format off
-      {kNull, "#94"}, {Currency::Parse("-0,25"), "-0,25"}, {0.1 + 0.2, "0,30000000000000004"},
-      {1.5e-7, "0,00000015"}, {1e15, "1E+15"}, {-1.5e-16, "-1,5E-16"},
-      {Value::ExactDouble(-1234500, 4), "-123,45"},
-      {DateTime{2017, 1, 5, 14, 3, 9}, "05/01/2017 14:03:09"},
-      // clang-format on
-  };
-  for (const auto& [v, shown] : cases) EXPECT_EQ(Shown(v), shown);
-  EXPECT_EQ(DateTime({2017, 1, 5, 14, 3, 9}).MmDdYyyyHhMmSs(), "01/05/2017 14:03:09");
-}
-
 // Catches rounding half away from zero or truncating, a range check before
 // rounding (or none), the thousands point read as a decimal point, a trailing
 // sign ignored, and the wrong error for Null or a non-number.

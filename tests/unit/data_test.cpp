@@ -21,7 +21,9 @@ namespace {
 // Catches a missing or reordered date shape (each of the seven has a row), a
 // date guessed from ##/##/## or from an impossible day, the Null word matched
 // with case, a stored text (Verbatim) rewritten as a date, Null or number, an
-// embedded quote left single, and a comma decimal not written with a point.
+// embedded quote left single, a comma decimal not written with a point, and
+// a number not in its shortest text (the exponent from 1E+15; the database's
+// exact digits kept).
 TEST(PreparaSql, RenderingRules) {
   const std::pair<Value, const char*> cases[] = {
       // clang-format off
@@ -35,7 +37,8 @@ TEST(PreparaSql, RenderingRules) {
       {Value::Verbatim("O'Brien?"), "'O''Brien?'"}, {Value(), ""}, {"", "''"},
       {"O'Brien", "'O''Brien'"}, {int32_t{-7}, "-7"}, {Currency::Parse("-12,5"), "-12.5"},
       {0.25, "0.25"}, {1.5e20, "1.5E+20"}, {"12,50", "12.50"}, {" -12,5 ", " -12.5 "},
-      {"1.234,56", "'1.234,56'"}, {"12,5x", "'12,5x'"},
+      {"1.234,56", "'1.234,56'"}, {"12,5x", "'12,5x'"}, {0.1 + 0.2, "0.30000000000000004"},
+      {1.5e-7, "0.00000015"}, {1e15, "1E+15"}, {Value::ExactDouble(-1234500, 4), "-123.45"},
       // clang-format on
   };
   for (const auto& [v, rendered] : cases) EXPECT_EQ(RenderValue(v), rendered) << rendered;
