@@ -8,7 +8,7 @@ set -euo pipefail
 fuzz=$(realpath "${1:-build-fuzz}")
 seconds=${KZ_FUZZ_SECONDS:-15}
 cd "$(dirname "$0")/.."
-targets=(prepara_sql valor_numerico escolhe_conexao settings_line)
+targets=(prepara_sql escolhe_conexao settings_line)
 
 run_one() {
   local t=$1

@@ -16,10 +16,11 @@ namespace kz::test {
 namespace {
 
 // A runner reaching `db` through `relay`.
-BatchRunner ViaRelay(TestDb& db, const Relay& relay, const std::string& folder,
-                     const std::string& line = "25/12/2017|-7|100|180|12") {
-  BatchRunner run(db, folder, line);
-  run.WriteDefault("TIPO=2;DBNAME=" + db.LocationVia(relay.Porta()), "SYSDBA", db.Password());
+BatchRunner ViaRelay(TestDb& db, const Relay& relay, const std::string& folder) {
+  BatchRunner run(db, folder);
+  run.WriteDefault("TIPO=2;DBNAME=127.0.0.1/" + std::to_string(relay.Porta()) + ":" +
+                       (db.Dir() / "base.fdb").string(),
+                   "SYSDBA", db.Password());
   return run;
 }
 

@@ -1,4 +1,5 @@
-// ConvertRunLine, which reads the run's settings line. Input: the line.
+// ConvertRunLine, which reads the run's settings line (the mark through
+// ValorNumerico, the other numbers through TextToLong). Input: the line.
 //
 // Properties: any line converts or raises only 13 (no date or number) or 6
 // (beyond 32 bits); a line that converts converts again from the fields it

@@ -106,10 +106,6 @@ std::string TestDb::Location() const {
   return (server_ ? ServerPrefix() : "") + (dir_ / "base.fdb").string();
 }
 
-std::string TestDb::LocationVia(int port) const {
-  return "127.0.0.1/" + std::to_string(port) + ":" + (dir_ / "base.fdb").string();
-}
-
 std::string TestDb::ConnText() const {
   return "DBNAME=" + Location() + ";UID=SYSDBA;PWD=" + password_;
 }

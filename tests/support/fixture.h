@@ -35,8 +35,7 @@ class TestDb {
   ~TestDb();
 
   const std::filesystem::path& Dir() const { return dir_; }
-  std::string Location() const;             // a path, or ServerPrefix() + path
-  std::string LocationVia(int port) const;  // the server location through a relay's port
+  std::string Location() const;  // a path, or ServerPrefix() + path
   std::string ConnText() const;
   const std::string& Password() const { return password_; }
 
