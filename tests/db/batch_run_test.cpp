@@ -16,6 +16,8 @@
 namespace kz::test {
 namespace {
 
+namespace fs = std::filesystem;
+
 // On the world of tests/sql/world.sql, one run cancels the four commitments
 // of -7 and only them, making exactly the changes of world.expected; it exits
 // 1 for the recorded ledger error, and its log rows carry the server's clock
@@ -96,7 +98,7 @@ TEST(BatchRun, RefusalsStartUpFailuresAndOptionsChangeNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arg + " " + c.line + " " + c.missing);
     BatchRunner run(db, "run" + std::to_string(++n), c.line);
-    if (!c.missing.empty()) std::filesystem::remove(run.Dir() / c.missing);
+    if (!c.missing.empty()) fs::remove(run.Dir() / c.missing);
     const BatchResult r =
         run.Run({.args = c.arg.empty() ? std::vector<std::string>{} : std::vector{c.arg}});
     EXPECT_EQ(r.status, c.status) << r.err;
@@ -165,20 +167,17 @@ TEST(BatchRun, TheReportIsANewFileAndAfterTheCommitNothingFails) {
   TestDb db(false, seed);
   const Partida pausa{.env = {{"KZ_PAUSA_TESTE", "commit"}}}, fechado{.erro_fechado = true},
       mantem{.mantem_relatorio = true};
-  const auto nada = [](const std::filesystem::path&) {};
   const struct {
-    std::function<void(const std::filesystem::path&)> plant;
+    std::function<void(const fs::path&)> plant;
     Partida partida;
     int status;
   } cases[] = {
-      {[](const auto& f) { std::filesystem::create_symlink(f.parent_path() / "alvo.txt", f); },
-       mantem, 0},
-      {[](const auto& f) { std::filesystem::create_symlink(f.parent_path() / "nada.txt", f); },
-       mantem, 0},
+      {[](const auto& f) { fs::create_symlink(f.parent_path() / "alvo.txt", f); }, mantem, 0},
+      {[](const auto& f) { fs::create_symlink(f.parent_path() / "nada.txt", f); }, mantem, 0},
       {[](const auto& f) { ASSERT_EQ(::mkfifo(f.c_str(), 0666), 0); }, mantem, 0},
-      {[](const auto& f) { std::filesystem::create_directories(f / "x"); }, mantem, 4},
-      {nada, pausa, 0},
-      {nada, fechado, 0},
+      {[](const auto& f) { fs::create_directories(f / "x"); }, mantem, 4},
+      {[](const auto&) {}, pausa, 0},
+      {[](const auto&) {}, fechado, 0},
   };
   for (int k = 1; k <= 6; ++k) {
     SCOPED_TRACE(k);
@@ -190,7 +189,7 @@ TEST(BatchRun, TheReportIsANewFileAndAfterTheCommitNothingFails) {
     const int pid = run.Start(c.partida);
     if (k == 5) {
       ASSERT_TRUE(run.WaitPaused(pid));
-      std::filesystem::remove_all(run.Dir());
+      fs::remove_all(run.Dir());
       ::kill(pid, SIGCONT);
     }
     const BatchResult r = run.Wait(pid, std::chrono::seconds(30));
@@ -199,7 +198,7 @@ TEST(BatchRun, TheReportIsANewFileAndAfterTheCommitNothingFails) {
               c.status == 4 ? -k : 4);
     if (k > 3) continue;
     EXPECT_EQ(ReadFile((run.Dir() / "alvo.txt").string()), "segredo");
-    EXPECT_FALSE(std::filesystem::exists(run.Dir() / "nada.txt"));
+    EXPECT_FALSE(fs::exists(run.Dir() / "nada.txt"));
     EXPECT_EQ(r.report, ReportHeader() + ReportLine(" " + std::to_string(k) + " ", "Cancelado !"));
     struct stat st {};
     ASSERT_EQ(::lstat(report.c_str(), &st), 0);

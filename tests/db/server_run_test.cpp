@@ -158,10 +158,9 @@ TEST(ServerRun, WhatARunReportsIsWhatTheCommitDid) {
     EXPECT_EQ(r.report.find("Cancelado !") != std::string::npos, status == 0) << r.report;
     // The old attachment may linger in the unknown case; a new reader waits
     // for it to go.
-    const auto cancelados = [&] {
-      return db.Count("SELECT COUNT(*) FROM TB_VDA_CADEPN WHERE STAEPN = 4");
-    };
-    EXPECT_TRUE(PollUntil([&] { return cancelados() == (status == 0 ? 12 : 0); }));
+    EXPECT_TRUE(PollUntil([&] {
+      return db.Count("SELECT COUNT(*) FROM TB_VDA_CADEPN WHERE STAEPN = 4") == (status ? 0 : 12);
+    }));
     EXPECT_EQ(status == 0 ? Rows{} : Diff(antes, db.Snapshot()), Rows{});
   }
   // The header fits the file size limit, the first line does not.

@@ -24,9 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       "Provider=ZStyle IBOLE Provider;User=" + l[1] + ";Password=" + l[2] + ";Data Source=";
   const size_t prefix = l[0].starts_with(odbc) ? odbc.size() : ole_db.size();
   KZ_CHECK(l[0].starts_with(odbc) || l[0].starts_with(ole_db), before + " gave " + l[0]);
-  for (const std::string& part : {l[0].substr(prefix), l[1], l[2]}) {
+  for (std::string part : {l[0].substr(prefix), l[1], l[2]}) {
+    for (char& c : part) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     for (const char* k : {"TIPO=1", "TIPO=2", "ZSTYLE", "INTERBASE", "DBNAME=", "DATA SOURCE="}) {
-      if (kz::fuzz::Upper(part).find(k) != std::string::npos) return 0;
+      if (part.find(k) != std::string::npos) return 0;  // a keyword of the short forms
     }
   }
   const std::string once = l[0];

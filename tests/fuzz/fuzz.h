@@ -28,12 +28,6 @@ inline std::vector<std::string> Lines(const uint8_t* data, size_t size, size_t c
   return out;
 }
 
-// ASCII upper case, as the connection texts' keywords are matched.
-inline std::string Upper(std::string s) {
-  for (char& c : s) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  return s;
-}
-
 // A value from a line whose first character names the type: N Null, E Empty,
 // S 16-bit, L 32-bit, C Currency (raw ten-thousandths), D Double, X exact
 // Double ("unscaled scale"), V verbatim text, T text; otherwise the whole line

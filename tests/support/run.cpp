@@ -80,30 +80,21 @@ int BatchRunner::Start(const Partida& p) {
 
 bool BatchRunner::WaitPaused(int pid) {
   int st = 0;
-  bool parado = false;
-  PollUntil([&] {
-    const pid_t r = ::waitpid(pid, &st, WNOHANG | WUNTRACED);
-    parado = r == pid && WIFSTOPPED(st);
-    return r != 0;
-  });
-  return parado;
+  PollUntil([&] { return ::waitpid(pid, &st, WNOHANG | WUNTRACED) != 0; });
+  return WIFSTOPPED(st);
 }
 
 BatchResult BatchRunner::Wait(int pid, std::chrono::seconds limit) {
   int st = 0;
-  BatchResult r;
   if (!PollUntil([&] { return ::waitpid(pid, &st, WNOHANG) != 0; }, limit)) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, &st, 0);
   }
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   const auto read = [&](const char* name) {
     return std::filesystem::is_regular_file(dir_ / name) ? ReadFile((dir_ / name).string()) : "";
   };
-  r.err = read("stderr.txt");
-  r.out = read("stdout.txt");
-  r.report = read("Resultado do Cancelamento.txt");
-  return r;
+  return {WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), read("stderr.txt"),
+          read("stdout.txt"), read("Resultado do Cancelamento.txt")};
 }
 
 BatchResult BatchRunner::Run(const Partida& p) { return Wait(Start(p), std::chrono::minutes(5)); }

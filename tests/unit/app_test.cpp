@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <tuple>
@@ -12,6 +12,7 @@
 #include "app/decifra.h"
 #include "app/escolhe_conexao.h"
 #include "app/settings.h"
+#include "tests/support/fixture.h"
 #include "tests/unit/outcome.h"
 
 namespace kz {
@@ -59,18 +60,15 @@ TEST(Decifra, CifraToolScramblesEachLineOfAPipe) {
       {"\n", Cifra("") + "\n", 0},
       {std::string(258, 'a') + "\nok\n", Cifra("ok") + "\n", 1},
   };
+  const fs::path out = fs::temp_directory_path() / ("kz-cifra-" + std::to_string(::getpid()));
   for (const auto& [input, expected, status] : cases) {
-    const std::string command =
-        "printf '%s' '" + input + "' | " KZ_BINARY_DIR "/kz-cifra 2>/dev/null";
-    FILE* out = ::popen(command.c_str(), "r");
-    ASSERT_NE(out, nullptr);
-    std::string output;
-    char buf[512];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;) output.append(buf, n);
-    const int st = ::pclose(out);
-    EXPECT_EQ(output, expected) << input;
+    const int st = std::system(("printf '%s' '" + input + "' | " KZ_BINARY_DIR "/kz-cifra >" +
+                                out.string() + " 2>/dev/null")
+                                   .c_str());
+    EXPECT_EQ(test::ReadFile(out.string()), expected) << input;
     EXPECT_EQ(WIFEXITED(st) ? WEXITSTATUS(st) : -1, status) << input;
   }
+  fs::remove(out);
 }
 
 // Catches a marker matched with case, a test run on the wrong text, a wrong
@@ -155,14 +153,12 @@ TEST(Settings, FilesComeFromTheSettingsFolder) {
     fs::permissions(dir_ / "default.txt", static_cast<fs::perms>(mode));
     EXPECT_EQ(AvisoLeitura(dir_ / "default.txt"), expected) << std::oct << mode;
   }
-  const char* saved = getenv("KZ_QUBO_DIR");
-  const std::string previous = saved ? saved : "";
   setenv("KZ_QUBO_DIR", "", 1);
   EXPECT_EQ(SettingsDirectory(), fs::path("/etc/kz-qubo/"));
   setenv("KZ_QUBO_DIR", dir_.c_str(), 1);
   Write("Tarvelinko.txt", "05/12/2026|-7|100|180|12\r\nother\r\n");
   EXPECT_EQ(ReadRunLine(SettingsDirectory()), "05/12/2026|-7|100|180|12");
-  saved ? setenv("KZ_QUBO_DIR", previous.c_str(), 1) : unsetenv("KZ_QUBO_DIR");
+  unsetenv("KZ_QUBO_DIR");
   fs::remove_all(dir_);
 }
 
@@ -181,6 +177,9 @@ TEST(Settings, RunLineFieldsConvertInOrder) {
       {"05/12/2026|99999999999||", "#6"},  // field 2 before field 3
       {"31/02/2026|-7|100|180|12", "#13"}, {"25/12/2017 23:59|-7|100|180|12", "#13"},
       {"25/12/2017 00:00|-7|100|180|12", "#13"},
+      // The date day first: a two-digit year below 30 in this century.
+      {" 5/1/17 |-7|1|2|3", "05/01/2017|-7|1|2|3"}, {"1/1/30|-7|1|2|3", "01/01/1930|-7|1|2|3"},
+      {"29/02/2016|-7|1|2|3", "29/02/2016|-7|1|2|3"}, {"29/02/2017|-7|1|2|3", "#13"},
       // clang-format on
       {"|99999999999|100|180|12", "#13"},  // field 1 first
       // Fields 3 to 5: blanks around, ties to even, the point groups thousands

@@ -95,22 +95,6 @@ TEST(Value, WholeNumberConversions) {
   }
 }
 
-// Catches month-first reading, a wrong century pivot, impossible dates or
-// times accepted (or 29 February of a leap year refused), and numbers taken
-// as dates.
-TEST(Value, ToDateReadsDayFirst) {
-  const std::pair<Value, const char*> cases[] = {
-      // clang-format off
-      {"5/1/2017", "05/01/2017"}, {" 25/12/17 ", "25/12/2017"}, {"1/1/30", "01/01/1930"},
-      {"29/02/2016 7:05", "29/02/2016 07:05:00"}, {"29/02/2017", "#13"},
-      {"1/1/2017 24:00", "#13"}, {int32_t{5}, "#13"}, {kNull, "#94"},
-      // clang-format on
-  };
-  for (const auto& [v, shown] : cases) {
-    EXPECT_EQ(Outcome([&] { return v.ToDate().Display(); }), shown) << Shown(v);
-  }
-}
-
 // Catches an off-by-one field count, a trailing separator that drops the last
 // (empty) field, and 16-bit positions that do not overflow.
 TEST(TextRoutines, Campo) {
