@@ -33,8 +33,8 @@ void ExpectBooksExact(TestDb& db) {
 // rows it must change, each one committing once the run waits for it, in the
 // order the run meets them: a commitment row (the first lock), the balance
 // rows (the cost accounts' lock) beside another poster's entry, the card
-// invoice, a statistics row, a stock balance (the closing). It ends as the
-// run of a twin that had the same changes made first.
+// invoice and its first instalment, a statistics row, a stock balance (the
+// closing). It ends as the run of a twin that had the same changes made first.
 TEST(Concurrency, KilledRunsLeaveNothingAndARunAppliesHeldChangesOnce) {
   const std::pair<const char*, std::vector<std::string>> holds[] = {
       {"TB_VDA_CADEPN WHERE", {"UPDATE TB_VDA_CADEPN SET VALEPN = 123 WHERE CODEPN = 2"}},
@@ -48,6 +48,8 @@ TEST(Concurrency, KilledRunsLeaveNothingAndARunAppliesHeldChangesOnce) {
         "INTLAN) VALUES (1, 50, '1.1.01', '3.1.02', '12/20/2017', 12, 5, 'OUTRO', 50)"}},
       {"UPDATE TB_REC_CADFAT",
        {"UPDATE TB_REC_CADFAT SET VALFAT = VALFAT + 10 WHERE CLIFAT = 4 AND CODFAT = '12-2017'"}},
+      {"UPDATE TB_REC_CADDUP",  // then only the instalment's update runs again
+       {"UPDATE TB_REC_CADDUP SET VALDUP = VALDUP + 1 WHERE CLIDUP = 4 AND NUMPAR = 1"}},
       {"PROVEN=13 AND",
        {"UPDATE TB_VDA_VENPRO SET MES12 = MES12 + 1 WHERE PROVEN = 13 AND ANOVEN = 2017"}},
       {"CANCELA_SAIDA_ESTOQUE", {"UPDATE TB_EST_SALDO SET QTDEST = QTDEST + 1 WHERE PROEST = 11"}},

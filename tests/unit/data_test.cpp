@@ -143,6 +143,18 @@ TEST(Conflicts, TheKindComesFromTheErrorCodes) {
     EXPECT_EQ(c.erro.Holder(), c.holder) << c.erro.Description();
     EXPECT_EQ(c.erro.Statement(), "UPDATE T");
   }
+  // The family a message names: no values, the object's name kept.
+  const std::pair<const char*, const char*> familias[] = {
+      {" UPDATE TB_CTG_CADPLA SET SldD12=SldD12+(10.5) WHERE", "UPDATE TB_CTG_CADPLA"},
+      {"Delete From RetornoLanca Where Marca=-7", "DELETE FROM RETORNOLANCA"},
+      {" SELECT PROEPNIT,SUM(QTDEPNIT) as SomaPro  FROM TB_VDA_CADEPNIT WHERE",
+       "SELECT FROM TB_VDA_CADEPNIT"},
+      {"EXECUTE PROCEDURE CANCELA_SAIDA_ESTOQUE (-7,12)",
+       "EXECUTE PROCEDURE CANCELA_SAIDA_ESTOQUE"},
+      {"INSERT INTO TB_CTG_CADLAN (CodEmp) VALUES ('x')", "INSERT INTO TB_CTG_CADLAN"},
+      {"SAVEPOINT KZ_FECHAMENTO", "SAVEPOINT"},
+  };
+  for (const auto& [sql, familia] : familias) EXPECT_EQ(FamiliaSql(sql), familia) << sql;
 }
 
 // Catches a retry after an error that is no conflict, retries that never
@@ -172,21 +184,6 @@ TEST(Conflicts, RetriesArePacedAndBounded) {
   EXPECT_EQ(seguidos(Retentativa::kMaxConflitos, false),
             std::to_string(Retentativa::kMaxConflitos) + " stuck");
   EXPECT_EQ(seguidos(5, true), "2 stuck");
-}
-
-// Catches a family that shows values or misses the object's name.
-TEST(Conflicts, StatementFamilies) {
-  const std::pair<const char*, const char*> cases[] = {
-      {" UPDATE TB_CTG_CADPLA SET SldD12=SldD12+(10.5) WHERE", "UPDATE TB_CTG_CADPLA"},
-      {"Delete From RetornoLanca Where Marca=-7", "DELETE FROM RETORNOLANCA"},
-      {" SELECT PROEPNIT,SUM(QTDEPNIT) as SomaPro  FROM TB_VDA_CADEPNIT WHERE",
-       "SELECT FROM TB_VDA_CADEPNIT"},
-      {"EXECUTE PROCEDURE CANCELA_SAIDA_ESTOQUE (-7,12)",
-       "EXECUTE PROCEDURE CANCELA_SAIDA_ESTOQUE"},
-      {"INSERT INTO TB_CTG_CADLAN (CodEmp) VALUES ('x')", "INSERT INTO TB_CTG_CADLAN"},
-      {"SAVEPOINT KZ_FECHAMENTO", "SAVEPOINT"},
-  };
-  for (const auto& [sql, familia] : cases) EXPECT_EQ(FamiliaSql(sql), familia) << sql;
 }
 
 // The account and every beginning of it, each once; an empty value closes the
