@@ -73,9 +73,8 @@ TestDb::TestDb(bool server, const std::string& seed) : server_(server) {
   Isql("CREATE DATABASE " + Lit(Location()) + " DEFAULT CHARACTER SET WIN1252;", "");
   // Unsafe writes: a test database need not survive a power cut, and every
   // commit would wait for the disk.
-  if (std::system(
-          ("gfix -write async -user SYSDBA -password " + Lit(password_) + " " + Lit(Location()))
-              .c_str()) != 0) {
+  if (std::system(("gfix -write async -user SYSDBA" + Login() + " " + Lit(Location())).c_str()) !=
+      0) {
     throw std::runtime_error("gfix failed on " + Location());
   }
   Exec(ReadFile(KZ_SOURCE_DIR "/sql/schema.sql") + seed);
