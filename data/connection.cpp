@@ -190,6 +190,17 @@ bool IsEmbedded(const std::string& location) {
   return colon == 1 && std::isalpha(static_cast<unsigned char>(location[0]));
 }
 
+// The connection item that sets how the server delivers data types
+// (isc_dpb_set_bind of Firebird 4's headers).
+constexpr unsigned char kDpbSetBind = 93;
+
+// The embedded engine of this client library: Engine12 up to Firebird 3,
+// Engine13 from Firebird 4 on.
+const char* EngineProvider() {
+  const unsigned major = FbApi::Get().util->getClientVersion() >> 8;
+  return major >= 4 ? "Providers=Engine13" : "Providers=Engine12";
+}
+
 // Rolls back and lets go of `tra`; on a lost line it only lets go.
 void Rollback(const FbSession& s, ITransaction*& tra) {
   if (!tra) return;
@@ -247,8 +258,14 @@ void Connection::Open(const std::string& connection_text, const OpcoesConexao& o
       dpb->insertString(&st, isc_dpb_process_name, opcoes.processo.c_str());
       dpb->insertInt(&st, isc_dpb_process_id, static_cast<int>(::getpid()));
     }
+    // Servers from Firebird 4 on deliver time stamps with a time zone, 38-digit
+    // sums and products (INT128) and DECFLOAT, which a Firebird 3 client
+    // cannot describe: they are asked for in their legacy forms (TIMESTAMP
+    // in the session's time zone, the server's; BIGINT; DOUBLE). Firebird 3
+    // ignores the item.
+    dpb->insertString(&st, kDpbSetBind, "time zone to legacy;int128 to legacy;decfloat to legacy");
     // A plain path must not fall back silently to a server over TCP.
-    if (IsEmbedded(target.location)) dpb->insertString(&st, isc_dpb_config, "Providers=Engine12");
+    if (IsEmbedded(target.location)) dpb->insertString(&st, isc_dpb_config, EngineProvider());
     {
       // A server that accepts the connection but never answers would hold the
       // call for ever: the watcher ends the process past the limit. The limit
