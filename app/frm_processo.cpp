@@ -26,6 +26,34 @@ std::string Trim(const std::string& s) {
   return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
+// SQLCODE of a missing privilege.
+constexpr int32_t kSemPermissao = -551;
+// SQLCODE of a read-only database.
+constexpr int32_t kSomenteLeitura = -817;
+// The role of grants.sql.
+constexpr const char* kPapel = "KZ_CANCELA_EMPENHOS";
+
+// The first read of the run refused: the login holds no role that grants
+// what the run needs (none named, not granted, or misspelt). Says so, with
+// the login and role the server sees.
+[[noreturn]] void SemPapel(Modulo1& M, const RuntimeError& e) {
+  std::string login = "?", papel = "?";
+  try {
+    RecordSet quem;
+    quem.Open("SELECT CURRENT_USER, CURRENT_ROLE FROM RDB$DATABASE", M.Conexao);
+    login = Trim(quem.FieldAt(0).ToText());
+    papel = Trim(quem.FieldAt(1).ToText());
+  } catch (const RuntimeError&) {
+  }
+  throw RuntimeError(
+      e.Number(),
+      "o login " + login + " nao tem um papel que conceda o que a execucao precisa (esperado: " +
+          (M.Opcoes.role.empty() ? std::string(kPapel) : M.Opcoes.role) + ", em uso: " + papel +
+          "); conceda o papel ao login (grants.sql) e nomeie-o com ROLE= na linha 2 de "
+          "default.txt\n-" +
+          e.Description());
+}
+
 }  // namespace
 
 std::string NomeDaMaquina() {
@@ -57,21 +85,35 @@ void CarregaContexto(frmProcesso& F) {
   M.Opcoes.connect_timeout_s = SegundosDoAmbiente("KZ_CONNECT_TIMEOUT");
   M.Opcoes.commit_timeout_s = SegundosDoAmbiente("KZ_COMMIT_TIMEOUT");
   if (M.Opcoes.commit_timeout_s == 0) M.Opcoes.commit_timeout_s = kEsperaPeloCommit;
-  // The SQL role is an item of the settings line as written: the short forms
-  // keep only the location, user and password of it.
-  M.Opcoes.role = ParseConnectionText(F.StrConexao).role;
+  // The SQL role and the character set are items of the settings line as
+  // written: the short forms keep only the location, user and password of it.
+  const ConnectionTarget escrito = ParseConnectionText(F.StrConexao);
+  M.Opcoes.role = escrito.role;
+  M.Opcoes.charset = escrito.charset;
   // So that a database administrator finds the run in MON$ATTACHMENTS.
   M.Opcoes.processo = "cancela-empenhos";
 
+  const std::string antes = F.StrConexao;
   EscolheConexao(F.StrConexao, F.UsuarioBD, F.SenhaBD);
+  // A short form puts the user and password of lines 3 and 4 into the text,
+  // where a ";" in them would end the item: they go to the client library
+  // as they are instead.
+  if (F.StrConexao != antes) M.Opcoes.login = OpcoesConexao::Login{F.UsuarioBD, F.SenhaBD};
   M.Conexao.Open(F.StrConexao, M.Opcoes);
+  // A connection made again (a lost commit's check) takes the same one.
+  M.Opcoes.charset = M.Conexao.Charset();
 
   FechaRs(F.RsAux);
   F.RsAux.Open("SELECT CURRENT_TIMESTAMP AS DATASIS FROM RDB$DATABASE", M.Conexao);
   M.DataHoraSistema = F.RsAux.Fields("DataSis").ToDate().MmDdYyyyHhMmSs();
 
   FechaRs(F.RsPar);
-  F.RsPar.Open("SELECT * FROM TB_GER_PARAMETROS", M.Conexao);
+  try {
+    F.RsPar.Open("SELECT * FROM TB_GER_PARAMETROS", M.Conexao);
+  } catch (const RuntimeError& e) {
+    if (e.Number() != kSemPermissao) throw;
+    SemPapel(M, e);
+  }
   const RecordSet& p = F.RsPar;
   M.EmpCtg = p.Fields("EmpCtg").ToLong();
   F.CtaCli = p.Fields("CtaCli").ToText();
@@ -88,12 +130,19 @@ void CarregaContexto(frmProcesso& F) {
   F.Mora = static_cast<float>(p.Fields("Mora").ToDouble());
 
   const char* retorno = std::getenv("KZ_RETORNO");
-  M.RetornoEmLote = retorno && std::string(retorno) == "lote" && AdmiteRetornoEmLote(M);
+  M.RetornoEmLote =
+      retorno && std::string(retorno) == "lote" && AdmiteRetornoEmLote(M, F.StaEpnCanc);
 }
 
 int Form_Load(frmProcesso& F) {
   try {
     CarregaContexto(F);
+    // Every statement of the run would fail after the report was begun.
+    if (F.M.Conexao.SomenteLeitura()) {
+      Raise(kSomenteLeitura,
+            "o banco de dados esta somente para leitura (gfix -mode read_only); "
+            "nada foi feito");
+    }
   } catch (const RuntimeError& e) {
     Mensagem(Prioridade::kErro, "Erro " + std::to_string(e.Number()) + ": " + e.Description());
     F.M.Conexao.Close();

@@ -1,11 +1,13 @@
 #include "app/settings.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <limits>
 
 #include "app/decifra.h"
@@ -50,25 +52,40 @@ std::filesystem::path SettingsDirectory() {
 }
 
 std::vector<std::string> ReadLines(const std::filesystem::path& file, int count) {
-  std::error_code ec;
-  // A folder opens as a stream on this platform but cannot be read as a file.
-  if (std::filesystem::is_directory(file, ec)) {
-    Raise(err::kFileNotFound, "File not found: " + file.string());
+  // Only a regular file is read: a FIFO nobody writes to would hold the run
+  // for ever, a folder or a device is no settings file.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) Raise(err::kFileNotFound, "File not found: " + file.string());
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    Raise(err::kFileNotFound, "File not found: " + file.string() + " (nao e um arquivo comum)");
   }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) Raise(err::kFileNotFound, "File not found: " + file.string());
+  std::string texto;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      Raise(err::kFileNotFound, "File not found: " + file.string());
+    }
+    texto.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
 
   std::vector<std::string> lines;
-  std::string line;
+  size_t at = 0;
   while (static_cast<int>(lines.size()) < count) {
     // A last line without a line end still counts; an empty rest does not.
-    if (!std::getline(in, line)) {
-      if (in.bad()) Raise(err::kFileNotFound, "File not found: " + file.string());
+    if (at >= texto.size()) {
       Raise(err::kInputPastEnd, "Input past end of file: " + file.string());
     }
+    const size_t fim = texto.find('\n', at);
+    std::string line = texto.substr(at, fim == std::string::npos ? std::string::npos : fim - at);
     // Only a CR that belongs to a CR LF is part of the line end.
-    if (!line.empty() && line.back() == '\r' && !in.eof()) line.pop_back();
+    if (fim != std::string::npos && !line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(std::move(line));
+    at = fim == std::string::npos ? texto.size() : fim + 1;
   }
   return lines;
 }

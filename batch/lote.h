@@ -19,6 +19,7 @@ struct Lote {
   std::optional<Value> atual;            // the commitment being cancelled, if any
   size_t total = 0;                      // the size of the run, for the heartbeat
   int64_t conexao = 0;                   // the attachment's number on the server
+  int64_t transacao = 0;                 // the run's transaction's number
 };
 
 // Reverses, through CancEpn, every commitment of the run's status that F.RsEpn

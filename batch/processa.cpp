@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "batch/confirmacao.h"
 #include "batch/fechamento.h"
@@ -31,12 +31,14 @@ constexpr const char* kErroCancelamento = "Erro Cancelamento !";
 
 // For the tests: when KZ_PAUSA_TESTE names `ponto`, the process stops itself
 // there (SIGSTOP) until it is continued, so that a test can act at a known
-// point of a run.
+// point of a run. A signal the test sent meanwhile reaches the watcher before
+// the run goes on.
 void PontoDeTeste(const char* ponto) {
   const char* pausa = std::getenv("KZ_PAUSA_TESTE");
   if (pausa && std::strcmp(pausa, ponto) == 0) {
     FlushSqlTrace();
     ::raise(SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
 }
 
@@ -103,10 +105,16 @@ void Desfaz(Modulo1& M, const RuntimeError& e) {
   M.Conexao.Close();
 }
 
-std::string CaminhoDoRelatorio() {
-  std::error_code ec;
-  const std::filesystem::path aqui = std::filesystem::current_path(ec);
-  return ec ? std::string(kArquivoRelatorio) : (aqui / kArquivoRelatorio).string();
+// Puts the report under its name. A run that did not commit and left its
+// report out (another run put one there meanwhile) says so; a committed run's
+// failure is the caller's to report.
+bool Publica(Relatorio& relatorio, bool confirmado) {
+  const bool gravado = relatorio.Publica(confirmado);
+  if (!gravado && !confirmado) {
+    Mensagem(Prioridade::kAviso,
+             "o relatorio desta execucao nao foi gravado (" + relatorio.Falha() + ")");
+  }
+  return gravado;
 }
 
 }  // namespace
@@ -126,7 +134,7 @@ ResultadoDoLote Processa(frmProcesso& F) {
   // value would name existing ledger entries to post again.
   if (F.StaEpnCanc >= 0) {
     MsgBox(kParametrosInvalidos);
-    return {FimDoLote::Recusado, relatorio->Fecha()};
+    return {FimDoLote::Recusado, Publica(*relatorio, false)};
   }
 
   Lote lote;
@@ -139,20 +147,27 @@ ResultadoDoLote Processa(frmProcesso& F) {
     } else {
       relatorio->LinhaSemCodigo(kErroCancelamento);
     }
-    return ResultadoDoLote{FimDoLote::Desfeito, relatorio->Fecha()};
+    return ResultadoDoLote{FimDoLote::Desfeito, Publica(*relatorio, false)};
   };
   Desfecho desfecho = Desfecho::kIncerto;
   try {
     M.Conexao.BeginTrans();
     lote.conexao = M.Conexao.AttachmentId();
-    Mensagem(Prioridade::kInfo, "conexao " + std::to_string(lote.conexao) + ", transacao " +
-                                    std::to_string(M.Conexao.TransactionId()));
+    lote.transacao = M.Conexao.TransactionId();
+    // Through a server the wait for the commit's answer is bounded: a frozen
+    // network never hangs the run.
+    Mensagem(Prioridade::kInfo,
+             "conexao " + std::to_string(lote.conexao) + ", transacao " +
+                 std::to_string(lote.transacao) +
+                 (M.Conexao.Embedded() ? std::string()
+                                       : "; resposta do commit esperada por ate " +
+                                             std::to_string(M.Opcoes.commit_timeout_s) + " s"));
     TravaExecucao(F, lote);
     vigia::Progresso(0, lote.total);
     if (!SelecionaEmpenhos(F)) {
       MsgBox(kParametrosInvalidos);
       M.Conexao.RollbackTrans();
-      return {FimDoLote::Recusado, relatorio->Fecha()};
+      return {FimDoLote::Recusado, Publica(*relatorio, false)};
     }
     CancelaSelecionados(F, lote);
     PontoDeTeste("fechamento");
@@ -166,6 +181,9 @@ ResultadoDoLote Processa(frmProcesso& F) {
     return desfeito();
   } catch (const Interrompido& i) {
     vigia::ReconheceParada();
+    // A cancel request that came as a statement ended must not cancel the
+    // stop's own error row.
+    M.Conexao.DescartaCancelamento();
     const ResultadoDoLote r = desfeito();
     Desfaz(M, RuntimeError(18, std::string("Execucao interrompida pelo operador (") +
                                    vigia::NomeDoSinal(i.sinal) + "); nada foi gravado"));
@@ -193,9 +211,10 @@ ResultadoDoLote Processa(frmProcesso& F) {
       r.fim = FimDoLote::Incerto;
       break;
   }
-  r.relatorio_gravado = relatorio->Fecha();
-  if (!r.relatorio_gravado) {
-    Mensagem(Prioridade::kErro, "o relatorio " + CaminhoDoRelatorio() +
+  const bool confirmado = r.fim == FimDoLote::Confirmado;
+  r.relatorio_gravado = Publica(*relatorio, confirmado);
+  if (!r.relatorio_gravado && confirmado) {
+    Mensagem(Prioridade::kErro, "o relatorio " + relatorio->Caminho() +
                                     " nao pode ser gravado por inteiro (" + relatorio->Falha() +
                                     ")");
   }
@@ -204,7 +223,7 @@ ResultadoDoLote Processa(frmProcesso& F) {
     std::snprintf(tempo, sizeof tempo, "%.1f", vigia::Decorrido());
     Mensagem(Prioridade::kInfo, std::to_string(lote.cancelados.size()) +
                                     " empenhos cancelados em " + tempo +
-                                    " s; relatorio: " + CaminhoDoRelatorio());
+                                    " s; relatorio: " + relatorio->Caminho());
   }
   return r;
 }

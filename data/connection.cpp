@@ -7,11 +7,13 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "common/caracteres.h"
 #include "data/connection_text.h"
 #include "data/familia_sql.h"
 #include "data/fb_session.h"
 #include "data/record_set.h"
 #include "data/sql_trace.h"
+#include "data/texto_do_status.h"
 #include "data/vigia.h"
 
 using namespace Firebird;
@@ -48,17 +50,16 @@ bool IsNetworkLoss(intptr_t code) {
 
 }  // namespace
 
+bool Tem(const intptr_t* erros, intptr_t codigo) {
+  for (size_t i = 0; erros[i] != isc_arg_end; i += erros[i] == isc_arg_cstring ? 3 : 2) {
+    if (erros[i] == isc_arg_gds && erros[i + 1] == codigo) return true;
+  }
+  return false;
+}
+
 RuntimeError ToRuntimeError(const FbException& e, const std::string& secret, std::string_view sql,
                             int lock_timeout_s, std::chrono::steady_clock::duration waited) {
-  char text[2048];
-  FbApi::Get().util->formatStatus(text, sizeof text, e.getStatus());
-  std::string description(text);
-  if (!secret.empty()) {
-    for (size_t at = description.find(secret); at != std::string::npos;
-         at = description.find(secret, at + 3)) {
-      description.replace(at, secret.size(), "***");
-    }
-  }
+  std::string description = TextoDoStatus(e.getStatus()->getErrors(), secret);
   const intptr_t* v = e.getStatus()->getErrors();
   const auto code = static_cast<int32_t>(isc_sqlcode(v));
 
@@ -145,6 +146,17 @@ void ComandoEmCurso::Fail(const FbException& e) const {
   if (erro.Kind() == ErrorKind::kCancelled && vigia::ParadaPedida()) {
     throw Interrompido{vigia::Sinal()};
   }
+  // A text of the database that the connection's character set cannot hold
+  // (or the other way round): say where, and what to set.
+  if (Tem(e.getStatus()->getErrors(), isc_transliteration_failed)) {
+    erro = RuntimeError(erro.Number(),
+                        erro.Statement() +
+                            ": um texto nao pode ser convertido entre o conjunto "
+                            "de caracteres do banco e o da conexao (" +
+                            s_.charset + "; CHARSET= na linha 2 de default.txt o escolhe)\n-" +
+                            erro.Description(),
+                        erro.Kind(), erro.Holder(), erro.Statement());
+  }
   s_.Fail(std::move(erro));
 }
 
@@ -169,8 +181,7 @@ std::vector<unsigned char> RunTransactionTpb(ModoTransacao modo, int lock_timeou
   IXpbBuilder* b = FbApi::Get().util->getXpbBuilder(&st, IXpbBuilder::TPB, nullptr, 0);
   b->insertTag(&st, modo == ModoTransacao::kEscrita ? isc_tpb_write : isc_tpb_read);
   b->insertTag(&st, isc_tpb_read_committed);
-  b->insertTag(&st,
-               modo == ModoTransacao::kVerificacao ? isc_tpb_no_rec_version : isc_tpb_rec_version);
+  b->insertTag(&st, isc_tpb_rec_version);
   b->insertTag(&st, isc_tpb_wait);
   if (lock_timeout_s > 0) b->insertInt(&st, isc_tpb_lock_timeout, lock_timeout_s);
   const unsigned char* p = b->getBuffer(&st);
@@ -188,6 +199,22 @@ bool IsEmbedded(const std::string& location) {
   const auto colon = location.find(':');
   if (colon == std::string::npos) return true;
   return colon == 1 && std::isalpha(static_cast<unsigned char>(location[0]));
+}
+
+// The character set of a connection whose database has no other default: the
+// one the host application's texts were always written in.
+constexpr const char* kCharsetPadrao = "WIN1252";
+
+std::string Maiusculas(std::string texto) {
+  for (char& ch : texto) {
+    if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+  }
+  return texto;
+}
+
+// Character sets whose texts are UTF-8.
+bool Utf8(const std::string& charset) {
+  return charset == "UTF8" || charset == "UTF-8" || charset == "UTF_8" || charset == "UNICODE_FSS";
 }
 
 // The connection item that sets how the server delivers data types
@@ -235,24 +262,32 @@ FbSession& Connection::Session() {
 
 void Connection::Open(const std::string& connection_text, const OpcoesConexao& opcoes) {
   if (s_ && s_->att) Raise(3705, "Operation is not allowed when the object is open.");
-  const ConnectionTarget target = ParseConnectionText(connection_text);
+  ConnectionTarget target = ParseConnectionText(connection_text);
+  if (opcoes.login) {
+    target.user = opcoes.login->usuario;
+    target.password = opcoes.login->senha;
+  }
+  if (!opcoes.role.empty()) target.role = opcoes.role;
+  if (!opcoes.charset.empty()) target.charset = opcoes.charset;
+  const bool nomeado = !target.charset.empty();
+  if (!nomeado) target.charset = kCharsetPadrao;
   auto session = std::make_unique<FbSession>();
   session->password = target.password;
   session->opcoes = opcoes;
-  const std::string& role = opcoes.role.empty() ? target.role : opcoes.role;
+  session->charset = Maiusculas(target.charset);
+  session->embedded = IsEmbedded(target.location);
   FbApi& api = FbApi::Get();
   FbStatus st;
   IXpbBuilder* dpb = nullptr;
   try {
-    for (ModoTransacao modo :
-         {ModoTransacao::kEscrita, ModoTransacao::kLeitura, ModoTransacao::kVerificacao}) {
+    for (ModoTransacao modo : {ModoTransacao::kEscrita, ModoTransacao::kLeitura}) {
       session->tpbs[static_cast<size_t>(modo)] = RunTransactionTpb(modo, opcoes.lock_timeout_s);
     }
     dpb = api.util->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0);
     dpb->insertString(&st, isc_dpb_user_name, target.user.c_str());
     dpb->insertString(&st, isc_dpb_password, target.password.c_str());
     dpb->insertString(&st, isc_dpb_lc_ctype, target.charset.c_str());
-    if (!role.empty()) dpb->insertString(&st, isc_dpb_sql_role_name, role.c_str());
+    if (!target.role.empty()) dpb->insertString(&st, isc_dpb_sql_role_name, target.role.c_str());
     // What a database administrator sees in MON$ATTACHMENTS.
     if (!opcoes.processo.empty()) {
       dpb->insertString(&st, isc_dpb_process_name, opcoes.processo.c_str());
@@ -265,7 +300,7 @@ void Connection::Open(const std::string& connection_text, const OpcoesConexao& o
     // ignores the item.
     dpb->insertString(&st, kDpbSetBind, "time zone to legacy;int128 to legacy;decfloat to legacy");
     // A plain path must not fall back silently to a server over TCP.
-    if (IsEmbedded(target.location)) dpb->insertString(&st, isc_dpb_config, EngineProvider());
+    if (session->embedded) dpb->insertString(&st, isc_dpb_config, EngineProvider());
     {
       // A server that accepts the connection but never answers would hold the
       // call for ever: the watcher ends the process past the limit. The limit
@@ -285,6 +320,44 @@ void Connection::Open(const std::string& connection_text, const OpcoesConexao& o
     session->Fail(e);
   }
   s_ = std::move(session);
+  DefineTextosUtf8(Utf8(s_->charset));
+  if (nomeado) return;
+
+  // No character set named: the database's own. Texts of a WIN1252 or NONE
+  // database go as they always did, in WIN1252; any other default (UTF8 above
+  // all) would lose letters on the way, so the connection is made again in it.
+  std::string padrao;
+  {
+    RecordSet rs;
+    rs.Open("SELECT RDB$CHARACTER_SET_NAME FROM RDB$DATABASE", *this);
+    if (!rs.FieldAt(0).IsNull()) padrao = Maiusculas(rs.FieldAt(0).ToText());
+  }
+  padrao.erase(padrao.find_last_not_of(' ') + 1);
+  if (padrao.empty() || padrao == "NONE" || padrao == kCharsetPadrao) return;
+  Close();
+  OpcoesConexao no_padrao = opcoes;
+  no_padrao.charset = padrao;
+  Open(connection_text, no_padrao);
+}
+
+const std::string& Connection::Charset() const {
+  static const std::string nenhum;
+  return s_ ? s_->charset : nenhum;
+}
+
+bool Connection::Embedded() const { return s_ && s_->embedded; }
+
+void Connection::DescartaCancelamento() {
+  if (!s_ || !s_->att || s_->perdida) return;
+  // Disabling cancels drops a pending request; enabling them again leaves
+  // none behind.
+  for (int modo : {fb_cancel_disable, fb_cancel_enable}) {
+    FbStatus st;
+    try {
+      s_->att->cancelOperation(&st, modo);
+    } catch (const FbException&) {
+    }
+  }
 }
 
 int Connection::State() const { return s_ && s_->att ? 1 : 0; }
@@ -307,6 +380,7 @@ void Connection::Close() {
     s.own.pop_back();
   }
   Rollback(s, s.run_tra);
+  vigia::Esquece(s.att);
   if (s.perdida) ReleaseQuietly(s.att);
   if (s.att) {
     FbStatus st;
@@ -375,7 +449,7 @@ void Connection::CommitTrans() {
   s.ExigeViva();
   s.CloseCursorsOf(s.run_tra);
   FbStatus st;
-  vigia::ConfirmacaoInicia(s.att, s.opcoes.commit_timeout_s);
+  vigia::ConfirmacaoInicia(s.att, s.opcoes.commit_timeout_s, s.embedded);
   try {
     s.run_tra->commit(&st);
     s.run_tra = nullptr;
@@ -385,7 +459,9 @@ void Connection::CommitTrans() {
     RuntimeError erro = ToRuntimeError(e, s.password);
     // An aborted wait (no answer within the commit timeout) ends as a
     // cancelled call or a broken connection: either way the answer is lost.
-    if (erro.Kind() == ErrorKind::kCancelled || erro.Kind() == ErrorKind::kConnectionLost) {
+    // The embedded engine's answer cannot be lost: its error is the commit's.
+    if (!s.embedded &&
+        (erro.Kind() == ErrorKind::kCancelled || erro.Kind() == ErrorKind::kConnectionLost)) {
       ReleaseQuietly(s.run_tra);
       s.Fail(RuntimeError(erro.Number(), erro.Description(), ErrorKind::kConnectionLost));
     }
@@ -442,6 +518,11 @@ int64_t InfoNumber(const FbSession& s, Objeto* objeto, unsigned char item) {
 int64_t Connection::AttachmentId() {
   FbSession& s = Session();
   return InfoNumber(s, s.att, isc_info_attachment_id);
+}
+
+bool Connection::SomenteLeitura() {
+  FbSession& s = Session();
+  return InfoNumber(s, s.att, isc_info_db_read_only) != 0;
 }
 
 int64_t Connection::TransactionId() {

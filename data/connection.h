@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace kz {
@@ -19,14 +20,23 @@ struct OpcoesConexao {
   int commit_timeout_s = 0;  // waiting for the commit's answer; past it the connection is aborted
   std::string role;          // SQL role; empty: the connection text's ROLE item, if any
   std::string processo;      // the process name MON$ATTACHMENTS shows; empty: the client's default
+  // The character set; empty: the connection text's CHARSET item, and when it
+  // has none the database's default character set (WIN1252 for a database
+  // whose default is NONE or WIN1252).
+  std::string charset;
+  // The user and password, passed to the client library as they are,
+  // whatever characters they hold; unset: the connection text's items.
+  struct Login {
+    std::string usuario;
+    std::string senha;
+  };
+  std::optional<Login> login;
 };
 
 // How a transaction reads.
 enum class ModoTransacao {
-  kEscrita,     // read committed, record version, wait: the run's
-  kLeitura,     // the same, read only
-  kVerificacao  // read only, read committed without record version: a row another
-                // transaction has changed and not yet ended is waited for
+  kEscrita,  // read committed, record version, wait: the run's
+  kLeitura,  // the same, read only
 };
 
 // The one database connection of a run, over the Firebird client library.
@@ -50,11 +60,21 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   // Opens from a connection text (items DBNAME/Data Source, UID/User,
-  // PWD/Password, CHARSET). A plain path opens the embedded engine;
-  // host:path or host/port:path reaches a server.
+  // PWD/Password, CHARSET, ROLE), with what `opcoes` sets in their place. A
+  // plain path opens the embedded engine; host:path or host/port:path
+  // reaches a server. Texts of a UTF8 connection are UTF-8 (common/caracteres.h).
   void Open(const std::string& connection_text, const OpcoesConexao& opcoes = {});
   void Close();
   int State() const;  // 0 closed, 1 open
+  // The character set the connection was opened with.
+  const std::string& Charset() const;
+  // Whether the attachment is the embedded engine's (no network between).
+  bool Embedded() const;
+  // Whether the database is read only.
+  bool SomenteLeitura();
+  // Drops a cancel request that reached the server after the statement it
+  // was meant for had ended, so that it cannot cancel the next one.
+  void DescartaCancelamento();
 
   // Runs a statement as text (execute immediate).
   void Execute(const std::string& sql);

@@ -10,13 +10,13 @@ namespace kz {
 // "name=value" items. Item names are matched without regard to case; values
 // are taken unchanged (a value may hold "="): location from DBNAME or
 // Data Source, user from UID or User, password from PWD or Password,
-// character set from CHARSET, SQL role from ROLE.
+// character set from CHARSET (empty when none is named), SQL role from ROLE.
 struct ConnectionTarget {
   std::string location;
   std::string user;
   std::string password;
   std::string role;
-  std::string charset = "WIN1252";
+  std::string charset;  // empty when none is named
 };
 
 ConnectionTarget ParseConnectionText(std::string_view text);

@@ -38,6 +38,9 @@ class FbStatus {
   Firebird::ThrowStatusWrapper st_;
 };
 
+// Whether the error codes `erros` hold `codigo`.
+bool Tem(const intptr_t* erros, intptr_t codigo);
+
 // Turns a client-library failure into the run-time error: SQLCODE as number,
 // the formatted status text as description, with `secret` masked; the kind
 // and the holder of a lock read from the status vector. For a statement's
@@ -61,8 +64,10 @@ struct FbSession {
   std::vector<Firebird::ITransaction*> own;   // Connection::OwnTransaction stack
   std::vector<FbCursor*> cursors;             // open cursors on this attachment
   std::string password;                       // masked out of every error text
+  std::string charset;                        // the connection's character set
+  bool embedded = false;                      // the embedded engine's attachment
   OpcoesConexao opcoes;
-  std::vector<unsigned char> tpbs[3];  // by ModoTransacao
+  std::vector<unsigned char> tpbs[2];  // by ModoTransacao
   // The line to the server is gone (a network error, or the attachment was
   // shut down). The client library may then wait for ever for an answer to a
   // new request, so the line is closed on the client's side at once (an

@@ -1,5 +1,6 @@
 #include "data/grava_erro.h"
 
+#include "common/caracteres.h"
 #include "common/date_time.h"
 #include "common/mensagem.h"
 #include "data/record_set.h"
@@ -8,19 +9,26 @@ namespace kz {
 
 void MsgBox(const std::string& texto) { Mensagem(Prioridade::kErro, texto); }
 
-void GravaErro(Modulo1& M, const std::string& rotina, const RuntimeError& erro) {
+void GravaErro(Modulo1& M, const std::string& rotina, const RuntimeError& erro,
+               Connection* conexao) {
+  Connection& c = conexao ? *conexao : M.Conexao;
+  const std::string& d = erro.Description();
+  // What the row says, on the operator's line: the message alone tells
+  // nobody what to mend.
+  Mensagem(Prioridade::kErro,
+           rotina + ": erro " + std::to_string(erro.Number()) + ": " + d.substr(0, d.find('\n')));
   // The row is committed on its own: the rollback that usually follows must
   // not erase the only record of why the run failed.
-  Connection::OwnTransaction tra(M.Conexao);
+  Connection::OwnTransaction tra(c);
 
   RecordSet numero;
-  numero.Open("SELECT GEN_ID(NUMERRO,1) AS NUMERO FROM TB_GER_PARAMETROS", M.Conexao);
+  numero.Open("SELECT GEN_ID(NUMERRO,1) AS NUMERO FROM TB_GER_PARAMETROS", c);
   const int32_t sequencia = numero.Fields("NUMERO").ToLong();
   numero.Close();
 
   RecordSet rs;
   FechaRs(rs);
-  rs.Open("SELECT * FROM TB_GER_ERRQUBO", M.Conexao, adOpenDynamic, adLockOptimistic);
+  rs.Open("SELECT * FROM TB_GER_ERRQUBO", c, adOpenDynamic, adLockOptimistic);
   rs.AddNew();
   rs.SetField("SEQUENCIA", sequencia);
   rs.SetField("DATA_HORA", DateTime::Now().DdMmYyyyHhMmSs());
@@ -32,8 +40,8 @@ void GravaErro(Modulo1& M, const std::string& rotina, const RuntimeError& erro) 
   rs.SetField("PROCEDIMENTO", rotina);
   rs.SetField("NUMERO_DA_LINHA", int32_t{0});
   rs.SetField("DESCRICAO_DO_ERRO",
-              std::to_string(erro.Number()) + "-" + erro.Description().substr(0, 230));
-  rs.SetField("CODIGO_SQL", M.Sql.substr(0, 250));
+              std::to_string(erro.Number()) + "-" + ValidoNaConexao(Primeiros(d, 230)));
+  rs.SetField("CODIGO_SQL", ValidoNaConexao(Primeiros(M.Sql, 250)));
   rs.SetField("REFERENCIA_DLL", "0");
   rs.Update();
   rs.Close();
@@ -44,7 +52,6 @@ void GravaErro(Modulo1& M, const std::string& rotina, const RuntimeError& erro) 
   // Errors that end the run whatever routine meets them say why on the
   // operator's line too: the error row alone is not read at 3 a.m.
   if (erro.EndsRun()) {
-    const std::string& d = erro.Description();
     Mensagem(Prioridade::kErro,
              d.substr(0, d.find('\n')) + "; a execucao foi desfeita e pode ser executada de novo");
   }

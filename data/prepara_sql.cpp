@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "common/caracteres.h"
 #include "common/date_time.h"
 #include "common/runtime_error.h"
 #include "common/text_routines.h"
@@ -12,7 +13,8 @@ namespace kz {
 namespace {
 
 // Only the rest of the statement up to this many characters after a marker is
-// kept when the marker is replaced.
+// kept when the marker is replaced (whole characters: a UTF-8 text is never
+// cut inside one).
 constexpr size_t kTailLimit = 5000;
 // The marker position is 16-bit. The value index is too, but cannot overflow:
 // after the first marker at most 5000 characters remain, so a statement has at
@@ -145,11 +147,13 @@ std::string PreparaSql(std::string_view modelo, std::span<const Value> valores) 
       return text;
     }
     text.append(modelo, from, marker - from);
-    if (text.size() + 1 > kMaxPosition) Raise(err::kOverflow);
+    if (text.size() + 1 > kMaxPosition && Caracteres(text) + 1 > kMaxPosition) {
+      Raise(err::kOverflow);
+    }
     if (i >= valores.size()) Raise(err::kSubscriptOutOfRange);
     AppendValue(text, valores[i]);
     from = marker + 1;
-    end = std::min(end, from + kTailLimit);
+    end = std::min(end, from + BytesDosPrimeiros(modelo.substr(from), kTailLimit));
   }
 }
 

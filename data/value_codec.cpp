@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/caracteres.h"
 #include "common/runtime_error.h"
 #include "data/fb_session.h"
 
@@ -75,6 +76,10 @@ int64_t ToScaledInteger(const Value& v, int places) {
   return q;
 }
 
+// Firebird's numbers of the UTF-8 character sets.
+constexpr unsigned kCsUnicodeFss = 3;
+constexpr unsigned kCsUtf8 = 4;
+
 [[noreturn]] void Truncation() {
   Raise(-802,
         "arithmetic exception, numeric overflow, or string truncation\n-string right "
@@ -94,6 +99,7 @@ std::vector<ColumnLayout> ReadLayout(IMessageMetadata* meta) {
     c.offset = meta->getOffset(&st, i);
     c.null_offset = meta->getNullOffset(&st, i);
     c.length = meta->getLength(&st, i);
+    c.charset = meta->getCharSet(&st, i);
     c.alias = meta->getAlias(&st, i);
   }
   return out;
@@ -125,8 +131,15 @@ Value DecodeColumn(const ColumnLayout& c, const unsigned char* buf) {
       DateTime t = FromIsc(0, Load<ISC_TIME>(p));
       return Value(DateTime{1899, 12, 30, t.hour, t.minute, t.second});
     }
-    case SQL_TEXT:
-      return Value(std::string(reinterpret_cast<const char*>(p), c.length));
+    case SQL_TEXT: {
+      const std::string_view texto(reinterpret_cast<const char*>(p), c.length);
+      // The buffer of a CHAR(n) in UTF-8 (or UNICODE_FSS) has room for the
+      // longest n characters, and the padding fills it: the value is its
+      // first n characters, as in a single-byte character set.
+      const unsigned bytes = c.charset == kCsUtf8 ? 4 : c.charset == kCsUnicodeFss ? 3 : 1;
+      if (bytes == 1) return Value(std::string(texto));
+      return Value(std::string(texto.substr(0, BytesDosPrimeirosUtf8(texto, c.length / bytes))));
+    }
     case SQL_VARYING: {
       const auto len = Load<uint16_t>(p);
       return Value(std::string(reinterpret_cast<const char*>(p + 2), len));

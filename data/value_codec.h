@@ -20,7 +20,8 @@ struct ColumnLayout {
   unsigned offset = 0;
   unsigned null_offset = 0;
   unsigned length = 0;
-  std::string alias;  // the column's name as the server gives it
+  unsigned charset = 0;  // of a text column: how its bytes are encoded
+  std::string alias;     // the column's name as the server gives it
 };
 
 // The layout of every column of `meta`. Throws FbException.
@@ -29,7 +30,8 @@ std::vector<ColumnLayout> ReadLayout(Firebird::IMessageMetadata* meta);
 // A column of a fetched row: SMALLINT→Integer, INTEGER→Long, BIGINT→Long
 // when it fits (else Double), NUMERIC/DECIMAL of scale 1 to 4→Currency,
 // larger scales and floating types→Double, DATE/TIMESTAMP→Date,
-// CHAR/VARCHAR→Text (CHAR padding kept), NULL→Null.
+// CHAR/VARCHAR→Text (CHAR padding kept: a CHAR(n) is n characters, also
+// in UTF-8, where the client's buffer holds up to 4n bytes), NULL→Null.
 Value DecodeColumn(const ColumnLayout& column, const unsigned char* buf);
 
 // Writes `v` as input parameter `i` of `msg`, converted to the parameter's

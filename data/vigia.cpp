@@ -42,10 +42,17 @@ struct Estado {
   std::string porque;
   Clock::time_point aviso;  // when the current phase's next "runs long" line is due
   bool abortado = false;
+  bool embutido = false;  // the commit phase is the embedded engine's
+  // The attachment last seen in a phase, which a stop that takes too long
+  // closes; cleared when its connection closes.
+  IAttachment* ultima = nullptr;
+  bool commit_enviado = false;
   // Stop request.
   std::atomic<bool> parada{false};
   std::atomic<bool> reconhecida{false};
   std::atomic<int> sinal{0};
+  Clock::time_point parada_em;
+  bool parada_fechou = false;
   // Progress.
   size_t feitos = 0;
   size_t total = 0;
@@ -100,6 +107,7 @@ void Cancela(IAttachment* att, int modo) {
 void AoPedirParada(Estado& e, int s) {
   e.sinal = s;
   e.parada = true;
+  e.parada_em = Clock::now();
   switch (e.fase) {
     case Fase::kConectando:
       Mensagem(Prioridade::kErro,
@@ -116,8 +124,32 @@ void AoPedirParada(Estado& e, int s) {
   }
 }
 
+// A stop request is bounded in time (kFechaParada, kLimiteParada).
+// REQUIRES: e.mu held.
+void LimitaParada(Estado& e, Clock::time_point agora) {
+  if (!e.parada || (e.fase == Fase::kConfirmando && e.embutido)) return;
+  const auto passou = agora - e.parada_em;
+  if (passou >= std::chrono::seconds(kLimiteParada)) {
+    const int status = e.commit_enviado ? 6 : 3;
+    Mensagem(Prioridade::kErro,
+             std::string(NomeDoSinal(e.sinal)) + ": a execucao nao terminou em " +
+                 std::to_string(kLimiteParada) + " s; o processo termina agora (" +
+                 (status == 6 ? "o commit foi enviado: resultado desconhecido, confira os "
+                                "empenhos (STAEPN=4) antes de executar de novo)"
+                              : "nada foi confirmado; o servidor desfaz o que tinha)"));
+    ::_exit(status);
+  }
+  if (passou >= std::chrono::seconds(kFechaParada) && !e.parada_fechou && e.ultima) {
+    e.parada_fechou = true;
+    Mensagem(Prioridade::kAviso, "o servidor nao responde ha " + std::to_string(kFechaParada) +
+                                     " s; a conexao sera fechada");
+    Cancela(e.ultima, fb_cancel_abort);
+  }
+}
+
 // REQUIRES: e.mu held.
 void Observa(Estado& e, Clock::time_point agora) {
+  LimitaParada(e, agora);
   const auto decorrido = agora - e.inicio;
   switch (e.fase) {
     case Fase::kConectando:
@@ -193,6 +225,7 @@ void Laco() {
 
 void Entra(Fase fase, IAttachment* att, std::string_view sql, int limite_s) {
   Estado& e = E();
+  if (att) e.ultima = att;
   e.fase = fase;
   e.inicio = Clock::now();
   e.aviso = e.inicio + kComandoLongo;
@@ -252,10 +285,20 @@ void ComandoTermina() {
   Entra(Fase::kOcioso, nullptr, {}, 0);
 }
 
-void ConfirmacaoInicia(IAttachment* att, int limite_s) {
+void ConfirmacaoInicia(IAttachment* att, int limite_s, bool embutido) {
   Estado& e = E();
   std::lock_guard<std::mutex> l(e.mu);
-  Entra(Fase::kConfirmando, att, {}, limite_s);
+  if (e.parada && !e.reconhecida) throw Interrompido{e.sinal};
+  Entra(Fase::kConfirmando, att, {}, embutido ? 0 : limite_s);
+  e.embutido = embutido;
+  e.commit_enviado = true;
+}
+
+void Esquece(IAttachment* att) {
+  Estado& e = E();
+  std::lock_guard<std::mutex> l(e.mu);
+  if (e.ultima == att) e.ultima = nullptr;
+  if (e.att == att) e.att = nullptr;
 }
 
 void ConfirmacaoTermina() { ComandoTermina(); }
@@ -267,7 +310,12 @@ bool ParadaPedida() {
 
 int Sinal() { return E().sinal; }
 
-void ReconheceParada() { E().reconhecida = true; }
+void ReconheceParada() {
+  Estado& e = E();
+  // Under the lock: a cancel request being sent ends first.
+  std::lock_guard<std::mutex> l(e.mu);
+  e.reconhecida = true;
+}
 
 const char* NomeDoSinal(int s) {
   switch (s) {

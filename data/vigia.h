@@ -42,23 +42,40 @@ class Conectando {
   Conectando& operator=(const Conectando&) = delete;
 };
 
+// How long a stop request may take, from the signal to the end of the
+// process, whatever the run is doing: past kFechaParada the attachment in use
+// is closed on the client's side (a statement the server does not answer
+// cannot be cancelled; the server rolls back what it had), and past
+// kLimiteParada the process ends (exit 3, or 6 once the commit was sent).
+// Only an embedded commit is waited for: the engine in the process always
+// answers.
+inline constexpr int kFechaParada = 5;
+inline constexpr int kLimiteParada = 10;
+
 // A statement (`sql` stays alive until ComandoTermina) runs on `att`. Throws
 // Interrompido when a stop request is pending.
 void ComandoInicia(Firebird::IAttachment* att, std::string_view sql);
 void ComandoTermina();
 
-// The commit was sent on `att`: a stop request now waits for its answer. When
-// no answer comes within `limite_s` seconds, the connection is aborted so that
-// the call returns and the outcome can be verified.
-void ConfirmacaoInicia(Firebird::IAttachment* att, int limite_s);
+// The commit is about to be sent on `att`. Throws Interrompido when a stop
+// request is pending, so that a stop request either undoes the run or finds
+// the commit sent, never both. From here on a stop request waits for the
+// commit's answer. When no answer comes within `limite_s` (> 0) seconds, the
+// connection is aborted so that the call returns and the outcome can be
+// verified; `embutido`: the embedded engine's commit, which is never aborted.
+void ConfirmacaoInicia(Firebird::IAttachment* att, int limite_s, bool embutido);
 void ConfirmacaoTermina();
+
+// `att` is gone: the watcher must not touch it any more.
+void Esquece(Firebird::IAttachment* att);
 
 // A stop request came and has not been acknowledged.
 bool ParadaPedida();
 // The signal of the stop request (0 when none).
 int Sinal();
 // The stop is being handled: statements may run again (to record the stop
-// and roll back).
+// and roll back). Once it returns, the watcher sends no more cancel
+// requests.
 void ReconheceParada();
 
 // "SIGTERM", "SIGINT", "SIGHUP".

@@ -14,21 +14,39 @@ std::string DeleteDaMarca(int32_t marca) {
 
 }  // namespace
 
-bool AdmiteRetornoEmLote(Modulo1& M) {
+bool AdmiteRetornoEmLote(Modulo1& M, int32_t marca) {
+  // The first column of the first row of `sql`; empty when there is none.
+  const auto primeiro = [&](const std::string& sql) {
+    RecordSet rs;
+    rs.Open(sql, M.Conexao);
+    return rs.Eof() ? std::string() : rs.FieldAt(0).ToText();
+  };
+  std::string motivo;
   // Unique indexes with no segment other than MARCA: rows of one mark would
   // collide on them. One without segments is on an expression.
-  RecordSet rs;
-  rs.Open(
-      "SELECT TRIM(I.RDB$INDEX_NAME) AS NOME FROM RDB$INDICES I "
-      "WHERE I.RDB$RELATION_NAME = 'RETORNOLANCA' AND I.RDB$UNIQUE_FLAG = 1 "
-      "AND COALESCE(I.RDB$INDEX_INACTIVE, 0) = 0 AND NOT EXISTS (SELECT 1 FROM "
-      "RDB$INDEX_SEGMENTS S WHERE S.RDB$INDEX_NAME = I.RDB$INDEX_NAME AND "
-      "TRIM(S.RDB$FIELD_NAME) <> 'MARCA')",
-      M.Conexao);
-  if (rs.Eof()) return true;
-  MsgBox("KZ_RETORNO=lote desativado: a chave única " + rs.Fields("NOME").ToText() +
-         " de RetornoLanca admite uma só linha por marca; o número de cada lançamento é lido e "
-         "apagado um a um");
+  if (const std::string chave = primeiro(
+          "SELECT TRIM(I.RDB$INDEX_NAME) FROM RDB$INDICES I WHERE I.RDB$RELATION_NAME = "
+          "'RETORNOLANCA' AND I.RDB$UNIQUE_FLAG = 1 AND COALESCE(I.RDB$INDEX_INACTIVE, 0) = 0 AND "
+          "NOT EXISTS (SELECT 1 FROM RDB$INDEX_SEGMENTS S WHERE S.RDB$INDEX_NAME = "
+          "I.RDB$INDEX_NAME AND TRIM(S.RDB$FIELD_NAME) <> 'MARCA')");
+      !chave.empty()) {
+    motivo = "a chave única " + chave + " de RetornoLanca admite uma só linha por marca";
+  } else if (const std::string gatilho = primeiro(
+                 "SELECT FIRST 1 TRIM(RDB$TRIGGER_NAME) FROM RDB$TRIGGERS WHERE "
+                 "RDB$RELATION_NAME = 'RETORNOLANCA' AND COALESCE(RDB$TRIGGER_INACTIVE, 0) = 0 "
+                 "AND COALESCE(RDB$SYSTEM_FLAG, 0) = 0");
+             !gatilho.empty()) {
+    motivo = "RetornoLanca tem o gatilho " + gatilho + ", que pode recusar ou mudar linhas";
+  } else if (!primeiro(PreparaSql("SELECT FIRST 1 Marca FROM RetornoLanca WHERE Marca=?",
+                                  {Value(marca)}))
+                  .empty()) {
+    motivo = "RetornoLanca ja tem linhas da marca " + std::to_string(marca) +
+             ", deixadas por outros programas";
+  } else {
+    return true;
+  }
+  MsgBox("KZ_RETORNO=lote desativado: " + motivo +
+         "; o número de cada lançamento é lido e apagado um a um");
   return false;
 }
 

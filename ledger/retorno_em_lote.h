@@ -19,13 +19,18 @@ namespace kz {
 // count. The closing statements, the report and the end state are those of
 // the per-entry mode.
 
-// Whether the host's RetornoLanca admits several rows of one mark. It does
-// not when an active unique index (a primary key or unique constraint
-// included) has no column but MARCA; an index on an expression, which
-// cannot be judged, counts as such. Then the run keeps the per-entry mode,
-// and this says so on standard error, one line naming the index.
+// Whether the deferred mode ends as the per-entry mode does on this database
+// for the mark `marca`. It does not, and the run keeps the per-entry mode
+// saying why on standard error (one line), when:
+// - an active unique index of RetornoLanca (a primary key or unique
+//   constraint included) has no column but MARCA, so that rows of one mark
+//   collide (an index on an expression, which cannot be judged, counts);
+// - RetornoLanca has an active trigger of the host's: it may refuse or
+//   change the rows the per-entry mode reads and deletes one at a time;
+// - rows of the mark are already queued (left by other programs): each
+//   would stand in for a missing row of the run's and hide its error.
 // REQUIRES: M.Conexao is open. Database errors go to the caller.
-bool AdmiteRetornoEmLote(Modulo1& M);
+bool AdmiteRetornoEmLote(Modulo1& M, int32_t marca);
 
 // Sends "Delete From RetornoLanca Where Marca=<marca>" (left in Sql) and
 // returns the number of rows it deleted; a lock conflict runs it again.

@@ -31,8 +31,11 @@ Execucao Roda(bool server, const std::string& seed, const char* modo) {
   e.trace = ReadFile(trace);
   EXPECT_EQ(db.Books(), Rows{});
   // A missing row's error names the statement the mode was at: the entry's
-  // activity-log insert, or the one delete of the deferred mode.
-  for (std::string& l : db.Snapshot()) {
+  // activity-log insert, or the one delete of the deferred mode. The server's
+  // clock at start-up, which that insert holds, is not compared.
+  const std::regex relogio("'[0-9/]{10} [0-9:]{8}'");
+  for (std::string l : db.Snapshot()) {
+    l = std::regex_replace(l, relogio, "'relogio'");
     if (l.starts_with(kSemLinha)) {
       e.sql_sem_linha.push_back(l.substr(l.rfind('|') + 1) + "\n");
       l.resize(l.rfind('|'));
@@ -92,11 +95,18 @@ TEST(RetornoEmLote, EndsAsThePerEntryModeDoes) {
       {"300 commitments", Gerados(300), 0, 0, false},
       // 27 new entries, numbered 101 to 127: 4 leave no row.
       {"missing rows", Gerados(12, Seed("missing-rows")), 1, 4, false},
+      // Rows of the mark left by other programs, or host triggers on the
+      // queue (one row a mark; no deletes): the per-entry mode is kept.
       {"rows left by earlier runs",
        Gerados(12,
                "INSERT INTO RETORNOLANCA VALUES (-7, 55); INSERT INTO RETORNOLANCA VALUES "
                "(-7, 56); INSERT INTO RETORNOLANCA VALUES (-8, 400);"),
-       0, 0, false},
+       0, 0, true},
+      {"a trigger keeps one row a mark", Gerados(12, Seed("queue-triggers")), 0, 0, true},
+      {"a trigger refuses deletes",
+       Gerados(12, Seed("queue-triggers") +
+                       "ALTER TRIGGER TG_RET_UMA INACTIVE; ALTER TRIGGER TG_RET_FICA ACTIVE;"),
+       1, 0, true},
       {"inserts run again", Gerados(12, Seed("inserts-again")), 0, 0, false},
       {"unique key on Marca",
        Gerados(12, "ALTER TABLE RETORNOLANCA ADD CONSTRAINT UQ_RET UNIQUE (MARCA)"), 0, 0, true},

@@ -4,6 +4,8 @@
 // while it goes on. What a run reports is what happened.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <thread>
@@ -14,6 +16,8 @@
 
 namespace kz::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 // A runner reaching `db` through `relay`.
 BatchRunner ViaRelay(TestDb& db, const Relay& relay, const std::string& folder) {
@@ -34,8 +38,10 @@ void Segura(Connection& other, TestDb& db) {
 
 // 200 commitments of -7 and 200 of -8. SIGTERM, SIGINT and SIGHUP cancel the
 // running statement (also a lock wait, or connecting to a server that never
-// answers), record the stop and roll back at once; KZ_LOCK_TIMEOUT and
-// KZ_CONNECT_TIMEOUT bound the waits. Then a run of -7 held past the
+// answers), record the stop and roll back at once; a server that stops
+// answering mid-run cannot cancel, and the stop still ends the run within its
+// bound, the attachment closed; KZ_LOCK_TIMEOUT and KZ_CONNECT_TIMEOUT bound
+// the waits. Then a run of -7 held past the
 // long-statement line says what it waits in, and its heartbeat under systemd
 // tells how far it is. Last, a run of -8 and another program's transaction
 // each hold a row the other waits for: the server fails one side's statement;
@@ -47,17 +53,21 @@ TEST(ServerRun, StopsWaitsAndADeadlock) {
   const struct {
     const char* name;
     int sinal;  // 0: none, a timeout
-    bool segura, mudo;
+    bool segura, mudo, congela;
     const char *var, *valor;  // in the environment
     int status;
     const char *erro, *linha;  // the error row's start, a line on standard error
   } cases[] = {
-      {"SIGTERM while running", SIGTERM, false, false, "", "", 3, "Processa|18-", "por SIGTERM"},
-      {"SIGINT in a lock wait", SIGINT, true, false, "", "", 3, "Processa|18-", "por SIGINT"},
-      {"SIGHUP connecting", SIGHUP, false, true, "", "", 3, "", "por SIGHUP ao conectar"},
-      {"lock timeout", 0, true, false, "KZ_LOCK_TIMEOUT", "1", 3, "EstatVenda|",
+      {"SIGTERM while running", SIGTERM, false, false, false, "", "", 3, "Processa|18-",
+       "por SIGTERM"},
+      {"SIGINT in a lock wait", SIGINT, true, false, false, "", "", 3, "Processa|18-",
+       "por SIGINT"},
+      {"SIGHUP connecting", SIGHUP, false, true, false, "", "", 3, "", "por SIGHUP ao conectar"},
+      {"SIGTERM, the server silent", SIGTERM, false, false, true, "", "", 3, "",
+       "o servidor nao responde ha 5 s; a conexao sera fechada"},
+      {"lock timeout", 0, true, false, false, "KZ_LOCK_TIMEOUT", "1", 3, "EstatVenda|",
        "tempo de espera por bloqueio esgotado (KZ_LOCK_TIMEOUT=1 s) em UPDATE TB_VDA_VENPRO"},
-      {"connect timeout", 0, false, true, "KZ_CONNECT_TIMEOUT", "1", 4, "",
+      {"connect timeout", 0, false, true, false, "KZ_CONNECT_TIMEOUT", "1", 4, "",
        "sem conexao com o banco de dados em 1 s"},
   };
   for (const auto& c : cases) {
@@ -73,9 +83,11 @@ TEST(ServerRun, StopsWaitsAndADeadlock) {
         return c.mudo || (c.segura ? BatchRunning(db, "PROVEN=13") > 0 : BatchInserts(db) > 100);
       }));
       if (c.mudo) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      if (c.congela) relay.Muda(Relay::Modo::kCongela);
       ::kill(pid, c.sinal);
     }
-    const BatchResult r = run.Wait(pid, std::chrono::seconds(20));
+    // Within the stop's bound (10 s) and a margin.
+    const BatchResult r = run.Wait(pid, std::chrono::seconds(c.congela ? 12 : 20));
     if (c.segura) other.RollbackTrans();
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.err.find(c.linha), std::string::npos) << r.err;
@@ -101,6 +113,13 @@ TEST(ServerRun, StopsWaitsAndADeadlock) {
         "<6>Cancelamento de Empenhos: 200 empenhos cancelados em "}) {
     EXPECT_NE(r.err.find(linha), std::string::npos) << r.err;
   }
+  // One heartbeat a second while it waited 11 s, never a flood.
+  int batidas = 0;
+  for (size_t at = r.err.find(" de 200 empenhos cancelados;"); at != std::string::npos;
+       at = r.err.find(" de 200 empenhos cancelados;", at + 1)) {
+    ++batidas;
+  }
+  EXPECT_TRUE(batidas >= 8 && batidas <= 14) << batidas;
   // Every entry and statistic in the run's month, December.
   EXPECT_EQ(db.Select("SELECT COUNT(*), (SELECT SUM(MES1 + MES2 + MES3 + MES4 + MES5 + MES6 + "
                       "MES7 + MES8 + MES9 + MES10 + MES11) FROM TB_VDA_VENPRO) FROM "
@@ -133,39 +152,119 @@ TEST(ServerRun, StopsWaitsAndADeadlock) {
 }
 
 // The line to the server breaks once the run is about to commit. The outcome
-// reported must be what the server did, found out through a new connection.
-// A report that cannot be written in full after the commit gives exit 5,
-// with the run committed.
+// reported is what the server did to the run's own transaction, found out
+// through a new connection with the same login: one that holds only the
+// run's role, with a password holding ";" and "=". Not committed, the run
+// records why; committed, its report is where it says. Case k is status -k:
+// 1 the commit never arrives; 2 nor does any new connection; 3 the commit
+// arrives, its answer is lost; 4 the commit never arrives and the login
+// cannot end the old attachment: nothing is concluded before it ends, so the
+// outcome stays unknown; 5 the commit never arrives and another run of the
+// status, waiting for this one's rows, goes on and commits: not this run's
+// commit; 6 a run of another status in the same folder is refused meanwhile
+// and leaves this run's report alone; 7 the run (as another user) cannot be
+// read by processes of that user: not dumpable. A report whose header
+// cannot be written is a start-up failure; one that cannot be written in
+// full after the commit gives exit 5.
 TEST(ServerRun, WhatARunReportsIsWhatTheCommitDid) {
-  TestDb db(true, Seed("basics") + Mixed(1, 12, -7) + Mixed(101, 3, -9));
-  const Rows antes = db.Snapshot();
-  const std::pair<Relay::Modo, int> cases[] = {
-      {Relay::Modo::kCongela, 3},         // the line freezes before the commit arrives
-      {Relay::Modo::kMudo, 6},            // and no new connection is answered
-      {Relay::Modo::kPerdeRespostas, 0},  // the commit arrives, its answer is lost
-  };
-  for (const auto& [modo, status] : cases) {
-    SCOPED_TRACE(status);
+  std::string seed = Seed("basics");
+  for (int k = 1; k <= 8; ++k) seed += Mixed(10 * k, 5, -k);
+  TestDb db(true, seed);
+  db.GrantRole("KZ_LOTE", "ab;cd=Se");
+  using M = Relay::Modo;
+  const struct {
+    M modo;
+    int status;  // 36: 3 or 6
+    const char* erro;
+  } cases[] = {{M::kCongela, 3, "Processa|"},
+               {M::kMudo, 6, ""},
+               {M::kPerdeRespostas, 0, ""},
+               {M::kCongela, 6, ""},
+               {M::kCongela, 36, ""},
+               {M::kPassa, 0, ""},
+               {M::kPassa, 0, ""}};
+  for (int k = 1; k <= 7; ++k) {
+    const auto& c = cases[k - 1];
+    SCOPED_TRACE(k);
+    const std::string marca = "-" + std::to_string(k);
+    const Rows antes = db.Snapshot();
     Relay relay(ServerPort());
-    BatchRunner run = ViaRelay(db, relay, "run" + std::to_string(status));
+    BatchRunner run(db, "run" + std::to_string(k), "25/12/2017|" + marca + "|100|180|12");
+    run.WriteDefault("TIPO=2;DBNAME=127.0.0.1/" + std::to_string(relay.Porta()) + ":" +
+                         (db.Dir() / "base.fdb").string() + ";ROLE=KZ_CANCELA_EMPENHOS",
+                     "KZ_LOTE", "ab;cd=Se");
+    if (k == 4) db.Exec("REVOKE DELETE ON MON$ATTACHMENTS FROM ROLE KZ_CANCELA_EMPENHOS");
+    if (k == 7) {
+      for (const auto& f : fs::recursive_directory_iterator(run.Dir())) {
+        ASSERT_EQ(::chown(f.path().c_str(), 65534, 65534), 0);
+      }
+      ASSERT_EQ(::chown(run.Dir().c_str(), 65534, 65534), 0);
+    }
     const int pid = run.Start(Partida{
-        {{"KZ_PAUSA_TESTE", "commit"}, {"KZ_COMMIT_TIMEOUT", "2"}, {"KZ_CONNECT_TIMEOUT", "2"}}});
+        {{"KZ_PAUSA_TESTE", "commit"}, {"KZ_COMMIT_TIMEOUT", "2"}, {"KZ_CONNECT_TIMEOUT", "2"}},
+        {},
+        0,
+        false,
+        false,
+        false,
+        k == 7 ? 65534u : 0u});
     ASSERT_TRUE(run.WaitPaused(pid));
-    relay.Muda(modo);
+    // Another run: of the same status in a folder of its own, or of a status
+    // without commitments in this run's folder.
+    BatchRunner outra(db, k == 6 ? "run6" : "outra",
+                      "25/12/2017|" + (k == 6 ? std::string("-99") : marca) + "|1|2|12");
+    int pid_outra = 0;
+    if (k == 5 || k == 6) {
+      // It waits for this run's rows: its commitments, or the cost accounts.
+      pid_outra = outra.Start({.mantem_relatorio = true});
+      EXPECT_TRUE(PollUntil([&] { return BatchRunning(db, "WITH LOCK") > 0; }));
+    }
+    if (k == 7) {
+      struct stat st {};
+      EXPECT_EQ(::stat(("/proc/" + std::to_string(pid) + "/environ").c_str(), &st), 0);
+      EXPECT_EQ(st.st_uid, 0u);
+    }
+    relay.Muda(c.modo);
     ::kill(pid, SIGCONT);
     const BatchResult r = run.Wait(pid, std::chrono::seconds(90));
-    EXPECT_EQ(r.status, status) << r.err;
-    EXPECT_EQ(r.report.find("Cancelado !") != std::string::npos, status == 0) << r.report;
+    if (pid_outra) {
+      EXPECT_EQ(outra.Wait(pid_outra).status, k == 5 ? 0 : 2);
+    }
+    if (k == 6) {  // the refused run left this one's report
+      EXPECT_EQ(ReadFile((run.Dir() / "Resultado do Cancelamento.txt").string()), r.report);
+    }
+    if (c.status == 36) {
+      EXPECT_TRUE(r.status == 3 || r.status == 6) << r.err;
+    } else {
+      EXPECT_EQ(r.status, c.status) << r.err;
+    }
+    EXPECT_EQ(r.report.find("Cancelado !") != std::string::npos, c.status == 0) << r.report;
+    if (c.status == 0) {
+      EXPECT_EQ(r.report.find(ReportLine(" " + std::to_string(10 * k) + " ", "Cancelado !")),
+                ReportHeader().size());
+    }
     // The old attachment may linger in the unknown case; a new reader waits
     // for it to go.
     EXPECT_TRUE(PollUntil([&] {
-      return db.Count("SELECT COUNT(*) FROM TB_VDA_CADEPN WHERE STAEPN = 4") == (status ? 0 : 12);
+      return db.Count("SELECT COUNT(*) FROM TB_VDA_CADEPN WHERE STAEPN = 4 AND CODEPN BETWEEN " +
+                      std::to_string(10 * k) + " AND " + std::to_string(10 * k + 4)) ==
+             (c.status == 0 || c.status == 36 ? 5 : 0);
     }));
-    EXPECT_EQ(status == 0 ? Rows{} : Diff(antes, db.Snapshot()), Rows{});
+    if (c.status == 3 || c.status == 6) {
+      const Rows diff = Diff(antes, db.Snapshot());
+      EXPECT_EQ(diff.size(), *c.erro ? 1u : 0u) << testing::PrintToString(diff);
+      EXPECT_TRUE(diff.empty() || diff[0].starts_with(std::string("+ TB_GER_ERRQUBO|") + c.erro));
+      db.Exec("DELETE FROM TB_GER_ERRQUBO");
+    }
+    if (k == 4) db.Exec("GRANT DELETE ON MON$ATTACHMENTS TO ROLE KZ_CANCELA_EMPENHOS");
   }
-  // The header fits the file size limit, the first line does not.
-  EXPECT_EQ(BatchRunner(db, "cheio", "25/12/2017|-9|1|2|12").Run({.limite_arquivo = 40}).status, 5);
-  EXPECT_EQ(db.Count("SELECT COUNT(*) FROM TB_VDA_CADEPN WHERE STAEPN = 4"), 15);
+  // The header does not fit the file size limit; then it does, the first
+  // line does not.
+  BatchRunner cheio(db, "cheio", "25/12/2017|-8|1|2|12");
+  EXPECT_EQ(cheio.Run({.limite_arquivo = 10}).status, 4);
+  EXPECT_EQ(db.Count("SELECT COUNT(*) FROM TB_VDA_CADEPN WHERE STAEPN = -8"), 5);
+  EXPECT_EQ(cheio.Run({.limite_arquivo = 40}).status, 5);
+  EXPECT_EQ(db.Count("SELECT COUNT(*) FROM TB_VDA_CADEPN WHERE STAEPN = -8"), 0);
   EXPECT_EQ(db.Books(), Rows{});
 }
 

@@ -64,13 +64,14 @@ std::string Lit(const std::string& text) {
   return out + "'";
 }
 
-TestDb::TestDb(bool server, const std::string& seed) : server_(server) {
+TestDb::TestDb(bool server, const std::string& seed, const std::string& charset)
+    : server_(server), charset_(charset) {
   char tmpl[] = "/tmp/kz-test-XXXXXX";
   if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
   dir_ = tmpl;
   std::filesystem::permissions(dir_, std::filesystem::perms::all);
   if (server_) password_ = ServerPassword();
-  Isql("CREATE DATABASE " + Lit(Location()) + " DEFAULT CHARACTER SET WIN1252;", "");
+  Isql("CREATE DATABASE " + Lit(Location()) + " DEFAULT CHARACTER SET " + charset + ";", "");
   // Unsafe writes: a test database need not survive a power cut, and every
   // commit would wait for the disk.
   if (std::system(("gfix -write async -user SYSDBA" + Login() + " " + Lit(Location())).c_str()) !=
@@ -85,8 +86,8 @@ std::string TestDb::Login() const { return server_ ? " -password " + Lit(passwor
 
 void TestDb::Isql(const std::string& script, const std::string& database) {
   const std::string log = (dir_ / "isql.log").string();
-  const std::string command =
-      "isql-fb -q -ch WIN1252 -user SYSDBA" + Login() + " " + database + " >" + log + " 2>&1";
+  const std::string command = "isql-fb -q -ch " + charset_ + " -user SYSDBA" + Login() + " " +
+                              database + " >" + log + " 2>&1";
   FILE* isql = ::popen(command.c_str(), "w");
   const std::string input = "SET BAIL ON;\n" + script + "\n;\nCOMMIT;\n";
   if (!isql || std::fwrite(input.data(), 1, input.size(), isql) != input.size() ||
@@ -110,7 +111,7 @@ std::string TestDb::ConnText() const {
 }
 
 Connection& TestDb::Conn() {
-  if (conn_.State() == 0) conn_.Open(ConnText());
+  if (conn_.State() == 0) conn_.Open(ConnText() + ";CHARSET=" + charset_);
   return conn_;
 }
 
@@ -119,6 +120,12 @@ void TestDb::Detach() { conn_.Close(); }
 void TestDb::Exec(const std::string& script) {
   conn_.Close();
   Isql(script, Lit(Location()));
+}
+
+void TestDb::GrantRole(const std::string& user, const std::string& password) {
+  Exec(ReadFile(KZ_SOURCE_DIR "/sql/grants.sql") +
+       (server_ ? "CREATE OR ALTER USER " + user + " PASSWORD " + Lit(password) + ";" : "") +
+       "GRANT KZ_CANCELA_EMPENHOS TO USER " + user + ";");
 }
 
 Rows TestDb::Select(const std::string& sql) {

@@ -28,10 +28,12 @@ std::string ReadFile(const std::string& path);
 std::string Lit(const std::string& text);
 
 // A fresh database made from sql/schema.sql and a seed script in a
-// temporary folder, removed with it. Embedded, or through the test server.
+// temporary folder, removed with it. Embedded, or through the test server;
+// its default character set `charset` (the scripts' too).
 class TestDb {
  public:
-  explicit TestDb(bool server = false, const std::string& seed = "");
+  explicit TestDb(bool server = false, const std::string& seed = "",
+                  const std::string& charset = "WIN1252");
   ~TestDb();
 
   const std::filesystem::path& Dir() const { return dir_; }
@@ -47,6 +49,9 @@ class TestDb {
   // Runs a script through isql (SET TERM honoured), then commits; the
   // test's own attachment is closed first.
   void Exec(const std::string& script);
+  // sql/grants.sql, and the login `user` (made on the test server when the
+  // database is a server's) holding the role.
+  void GrantRole(const std::string& user, const std::string& password);
   Rows Select(const std::string& sql);
   // The first column of the first row; 0 when Null or there is no row.
   int64_t Count(const std::string& sql);
@@ -68,6 +73,7 @@ class TestDb {
   void Isql(const std::string& script, const std::string& database);
   std::string Login() const;
   bool server_;
+  std::string charset_;
   std::filesystem::path dir_;
   std::string password_;
   Connection conn_;
@@ -99,6 +105,7 @@ struct Partida {
   bool erro_fechado = false;      // standard error a pipe nobody reads
   bool jornal = false;            // JOURNAL_STREAM names standard error, as under systemd
   bool mantem_relatorio = false;  // leave what stands at the report's name
+  unsigned uid = 0;               // run as this user (0: as the test)
 };
 
 // The built program run in a folder of its own (db.Dir()/folder), which

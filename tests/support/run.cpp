@@ -69,6 +69,7 @@ int BatchRunner::Start(const Partida& p) {
     ::close(pipe[0]);
     ::close(pipe[1]);
   }
+  if (p.uid != 0 && (::setgid(p.uid) != 0 || ::setuid(p.uid) != 0)) ::_exit(127);
   if (p.limite_arquivo > 0) {
     const rlimit limite{static_cast<rlim_t>(p.limite_arquivo),
                         static_cast<rlim_t>(p.limite_arquivo)};

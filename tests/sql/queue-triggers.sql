@@ -1,0 +1,13 @@
+/* Host triggers on the return queue: one row a mark at most (kept by a
+   trigger, not a key), and, inactive, one that refuses every delete. */
+CREATE EXCEPTION EX_FILA 'a fila recusa a linha';
+SET TERM ^ ;
+CREATE TRIGGER TG_RET_UMA FOR RETORNOLANCA BEFORE INSERT AS
+BEGIN
+  IF (EXISTS (SELECT 1 FROM RETORNOLANCA WHERE MARCA = NEW.MARCA)) THEN EXCEPTION EX_FILA;
+END^
+CREATE TRIGGER TG_RET_FICA FOR RETORNOLANCA INACTIVE BEFORE DELETE AS
+BEGIN
+  EXCEPTION EX_FILA;
+END^
+SET TERM ; ^
