@@ -5,6 +5,7 @@
 #include <cmath>
 #include <tuple>
 
+#include "common/caracteres.h"
 #include "common/text_routines.h"
 #include "tests/unit/outcome.h"
 
@@ -140,6 +141,21 @@ TEST(TextRoutines, SubstituiAndAspas) {
   EXPECT_EQ(Outcome([&] { return Substitui(endless, "-", "--"); }), "#5");
   EXPECT_EQ(Aspas("O'Brien''") + Aspas(kNull) + Aspas(Value()), "'O''Brien'''''''''");
   EXPECT_EQ(PontoDecimal("1,2,3") + PontoDecimal(int32_t{7}), "1.2,37");
+}
+
+// Cuts count characters: bytes of a single-byte text, whole UTF-8 sequences
+// of a UTF8 connection's (a broken byte counts one). Catches a cut inside a
+// character, a count of bytes taken for characters, and a broken byte kept
+// in a text the connection must store.
+TEST(TextRoutines, CutsKeepWholeCharacters) {
+  const std::string texto = "Ł\xC3\xA3o\xFF✓x";  // Ł, ã, o, a broken byte, ✓, x
+  for (const bool utf8 : {false, true}) {
+    DefineTextosUtf8(utf8);
+    EXPECT_EQ(Primeiros(texto, 3), utf8 ? "Ł\xC3\xA3o" : "Ł\xC3");
+    EXPECT_EQ(Caracteres(texto), utf8 ? 6u : texto.size());
+    EXPECT_EQ(ValidoNaConexao(texto), utf8 ? "Ł\xC3\xA3o?✓x" : texto);
+  }
+  DefineTextosUtf8(false);
 }
 
 }  // namespace
