@@ -129,6 +129,8 @@ void CarregaContexto(frmProcesso& F) {
   F.CtaEstBai = Trim(p.Fields("CtaEstBai").ToText());
   F.Mora = static_cast<float>(p.Fields("Mora").ToDouble());
 
+  const char* envio = std::getenv("KZ_ENVIO");
+  M.EnvioEmBloco = envio && std::string(envio) == "bloco";
   const char* retorno = std::getenv("KZ_RETORNO");
   M.RetornoEmLote =
       retorno && std::string(retorno) == "lote" && AdmiteRetornoEmLote(M, F.StaEpnCanc);

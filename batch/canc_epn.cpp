@@ -14,6 +14,10 @@
 
 namespace kz {
 
+std::string SqlPagamentos(int32_t CodEpn) {
+  return PreparaSql("Select * From EpnPag_Cpg Where EpnPag=?", {Value(CodEpn)});
+}
+
 void CancEpn(frmProcesso& F, int32_t CodEpn) {
   Modulo1& M = F.M;
   RotinaDoLote(M, "CancEpn", [&] {
@@ -22,7 +26,7 @@ void CancEpn(frmProcesso& F, int32_t CodEpn) {
     if (F.RsEpn.Fields("TpvEpn").Equals(1)) EstatVenda(F);
     LancaCMV(F, F.CodEpn);
 
-    M.Sql = PreparaSql("Select * From EpnPag_Cpg Where EpnPag=?", {Value(F.CodEpn)});
+    M.Sql = SqlPagamentos(F.CodEpn);
     FechaRs(F.RsPag);
     F.RsPag.Open(M.Sql, M.Conexao, adOpenKeyset);
     // The first row is read without an end test: a commitment without

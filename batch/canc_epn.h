@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "data/run_context.h"
 
@@ -12,5 +13,8 @@ namespace kz {
 // transaction is open. Failures are recorded under "CancEpn" (or the failing
 // routine's name), the run is rolled back and ended (RunEnded).
 void CancEpn(frmProcesso& F, int32_t CodEpn);
+
+// Its query: the commitment's payment rows.
+std::string SqlPagamentos(int32_t CodEpn);
 
 }  // namespace kz

@@ -26,6 +26,17 @@ bool TravaUm(frmProcesso& F, int32_t codigo) {
   return travado;
 }
 
+// The code of the commitment after the current one, when there is one.
+std::optional<int32_t> Proximo(const frmProcesso& F) {
+  try {
+    const std::optional<Value> codigo = F.RsEpn.Adiante("CodEpn");
+    if (codigo && !codigo->IsNull()) return codigo->ToLong();
+  } catch (const RuntimeError&) {
+    // Not a code: that commitment fails where the run meets it.
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool SelecionaEmpenhos(frmProcesso& F) {
@@ -33,6 +44,7 @@ bool SelecionaEmpenhos(frmProcesso& F) {
   M.Sql = PreparaSql("SELECT * FROM TB_VDA_CADEPN WHERE STAEPN=?", {Value(F.StaEpnCanc)});
   FechaRs(F.RsEpn);
   F.RsEpn.Open(M.Sql, M.Conexao, adOpenKeyset);
+  if (M.EnvioEmBloco) F.RsEpn.Materializa();
   return !F.RsEpn.Eof();
 }
 
@@ -45,7 +57,7 @@ void CancelaSelecionados(frmProcesso& F, Lote& lote) {
       if (!TravaUm(F, codigo)) continue;
       ++lote.total;
     }
-    CancEpn(F, codigo);
+    if (!F.M.EnvioEmBloco || !lote.bloco.CancEpn(F, codigo, Proximo(F))) CancEpn(F, codigo);
     lote.cancelados.push_back(codigo);
     lote.feitos.insert(codigo);
     lote.atual.reset();

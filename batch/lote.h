@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "batch/envio_em_bloco.h"
 #include "common/value.h"
 #include "data/run_context.h"
 
@@ -20,6 +21,7 @@ struct Lote {
   size_t total = 0;                      // the size of the run, for the heartbeat
   int64_t conexao = 0;                   // the attachment's number on the server
   int64_t transacao = 0;                 // the run's transaction's number
+  EnvioEmBloco bloco;                    // KZ_ENVIO=bloco
 };
 
 // Reverses, through CancEpn, every commitment of the run's status that F.RsEpn
@@ -29,7 +31,9 @@ struct Lote {
 // has the status. REQUIRES: the run's transaction is open.
 void CancelaSelecionados(frmProcesso& F, Lote& lote);
 
-// The run's status selection into F.RsEpn; false when it is empty.
+// The run's status selection into F.RsEpn; false when it is empty. With
+// KZ_ENVIO=bloco its rows are read into memory at once, so that the next
+// commitment's code is known while the current one is sent.
 bool SelecionaEmpenhos(frmProcesso& F);
 
 }  // namespace kz

@@ -375,6 +375,7 @@ void Connection::Close() {
   if (!s_) return;
   FbSession& s = *s_;
   s.CloseAllCursors();
+  s.LiberaBlocos();
   while (!s.own.empty()) {
     Rollback(s, s.own.back());
     s.own.pop_back();
@@ -394,8 +395,49 @@ void Connection::Close() {
   s_.reset();
 }
 
+Connection::Grava::Grava(Connection& c, const Antecipado* leituras) : c_(c) {
+  g_.leituras = leituras;
+  c.Session().gravacao = &g_;
+}
+
+Connection::Grava::~Grava() {
+  if (c_.s_) c_.s_->gravacao = nullptr;
+}
+
+bool Connection::Gravando() const { return s_ && s_->gravacao; }
+
+void Connection::GravaAtualizaSenaoInsere(const std::string& atualizacao,
+                                          const std::string& insercao) {
+  Session().gravacao->escritas.push_back(
+      {Escrita::Tipo::kAtualizaSenaoInsere, atualizacao, insercao});
+}
+
+void Connection::GravaExigeLinha(const std::string& sql) {
+  Session().gravacao->escritas.push_back({Escrita::Tipo::kExigeLinha, sql, {}});
+}
+
+void FbSession::LiberaBlocos() {
+  for (auto& [texto, stmt] : blocos) {
+    if (perdida) {
+      ReleaseQuietly(stmt);
+      continue;
+    }
+    FbStatus st;
+    try {
+      stmt->free(&st);
+    } catch (const FbException&) {
+      ReleaseQuietly(stmt);
+    }
+  }
+  blocos.clear();
+}
+
 void Connection::Execute(const std::string& sql) {
   FbSession& s = Session();
+  if (s.gravacao) {
+    s.gravacao->escritas.push_back({Escrita::Tipo::kComando, sql, {}});
+    return;
+  }
   TraceSql(SqlKind::kCommand, sql);
   ITransaction* tra = s.Current();
   const bool own_short = tra == nullptr;
@@ -415,6 +457,7 @@ void Connection::Execute(const std::string& sql) {
 
 void Connection::Execute(const std::string& sql, int64_t& records_affected) {
   FbSession& s = Session();
+  if (s.gravacao) throw ForaDoBloco{};
   TraceSql(SqlKind::kCount, sql);
   ITransaction* tra = s.Current();
   const bool own_short = tra == nullptr;
@@ -439,6 +482,7 @@ void Connection::Execute(const std::string& sql, int64_t& records_affected) {
 
 void Connection::BeginTrans(ModoTransacao modo) {
   FbSession& s = Session();
+  if (s.gravacao) throw ForaDoBloco{};
   if (s.run_tra) Raise(3251, "Transaction already open on the connection.");
   s.run_tra = s.Start(modo);
 }
@@ -532,6 +576,7 @@ int64_t Connection::TransactionId() {
 
 Connection::OwnTransaction::OwnTransaction(Connection& c) : c_(c) {
   FbSession& s = c.Session();
+  if (s.gravacao) throw ForaDoBloco{};
   s.own.push_back(s.Start(ModoTransacao::kEscrita));
 }
 

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "data/bloco.h"
+
 namespace kz {
 
 class RecordSet;
@@ -110,6 +112,28 @@ class Connection {
     Connection& c_;
     bool done_ = false;
   };
+
+  // While it lives, the connection records: commands are kept instead of
+  // sent, and queries are served from `leituras` (data/bloco.h). What it
+  // cannot serve throws ForaDoBloco.
+  class Grava {
+   public:
+    Grava(Connection& c, const Antecipado* leituras);
+    ~Grava();
+    Grava(const Grava&) = delete;
+    Grava& operator=(const Grava&) = delete;
+    Gravacao& Gravado() { return g_; }
+
+   private:
+    Connection& c_;
+    Gravacao g_;
+  };
+  bool Gravando() const;
+  // While recording: `atualizacao`, and `insercao` when it changed no row.
+  void GravaAtualizaSenaoInsere(const std::string& atualizacao, const std::string& insercao);
+  // While recording: the query `sql` must give a first row whose first
+  // column holds a whole number.
+  void GravaExigeLinha(const std::string& sql);
 
   // For the data layer itself.
   FbSession& Session();

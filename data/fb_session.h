@@ -6,11 +6,13 @@
 #include <firebird/Interface.h>
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/runtime_error.h"
+#include "data/bloco.h"
 #include "data/connection.h"
 
 namespace kz {
@@ -75,6 +77,11 @@ struct FbSession {
   // only lets go of the handles (the server rolls back what was not
   // committed).
   mutable bool perdida = false;
+  // While set, statements are recorded instead of sent (data/bloco.h).
+  Gravacao* gravacao = nullptr;
+  // Blocks prepared on this attachment, by their text.
+  std::map<std::string, Firebird::IStatement*> blocos;
+  void LiberaBlocos();
 
   // The transaction statements run in now: the innermost own transaction,
   // else the run's, else none.

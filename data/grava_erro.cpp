@@ -12,6 +12,9 @@ void MsgBox(const std::string& texto) { Mensagem(Prioridade::kErro, texto); }
 void GravaErro(Modulo1& M, const std::string& rotina, const RuntimeError& erro,
                Connection* conexao) {
   Connection& c = conexao ? *conexao : M.Conexao;
+  // A recorded commitment goes statement by statement instead, and meets the
+  // error there.
+  if (c.Gravando()) throw ForaDoBloco{};
   const std::string& d = erro.Description();
   // What the row says, on the operator's line: the message alone tells
   // nobody what to mend.

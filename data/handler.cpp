@@ -46,6 +46,19 @@ bool Retentativa::DeveRepetir(const RuntimeError& e) {
   return true;
 }
 
+void AtualizaSenaoInsere(Modulo1& M, const std::function<std::string()>& insercao) {
+  if (M.Conexao.Gravando()) {
+    M.Conexao.GravaAtualizaSenaoInsere(M.Sql, insercao());
+    return;
+  }
+  int64_t alteradas = 0;
+  Passo(M, 1, [&] { M.Conexao.Execute(M.Sql, alteradas); });
+  if (alteradas == 0) {
+    M.Sql = insercao();
+    Passo(M, 2, [&] { M.Conexao.Execute(M.Sql); });
+  }
+}
+
 void EncerraExecucao(Modulo1& M) {
   if (M.Conexao.State() == 1 && M.Conexao.InTransaction()) {
     try {

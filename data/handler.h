@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "common/runtime_error.h"
@@ -67,6 +68,12 @@ void Passo(Modulo1& M, int16_t passo, Step&& step) {
     step();
   });
 }
+
+// Runs the update in M.Sql as step 1 and, when it changed no row, the
+// statement `insercao()` renders as step 2 (left in Sql). On a recording
+// connection both are recorded, the insert to run when the update changed
+// no row (data/bloco.h).
+void AtualizaSenaoInsere(Modulo1& M, const std::function<std::string()>& insercao);
 
 // Rolls the run's transaction back and ends the run (throws RunEnded).
 [[noreturn]] void EncerraExecucao(Modulo1& M);

@@ -27,6 +27,10 @@ struct FbCursor {
   std::string source;              // the query, for the watcher and error messages
   bool open = false;
   bool has_row = false;
+  // Rows in memory (read ahead, or Materializa), and the current one.
+  bool memoria = false;
+  std::vector<std::vector<Value>> linhas;
+  size_t pos = 0;
   // Append mode.
   bool append = false;
   std::string table;
@@ -123,6 +127,9 @@ void CloseCursor(FbCursor* c) {
   c->has_row = false;
   c->append = false;
   c->pending.clear();
+  c->memoria = false;
+  c->linhas.clear();
+  c->pos = 0;
 }
 
 RecordSet::RecordSet() : c_(std::make_unique<FbCursor>()) {}
@@ -134,6 +141,20 @@ void RecordSet::Open(const std::string& source, Connection& conexao, int cursor_
   if (c_->open) Raise(3705, "Operation is not allowed when the object is open.");
   FbSession& s = conexao.Session();
   FbCursor& c = *c_;
+  if (s.gravacao) {
+    // A recorded commitment's query: the rows read ahead for its text.
+    if (!s.gravacao->leituras) throw ForaDoBloco{};
+    const auto it = s.gravacao->leituras->find(source);
+    if (it == s.gravacao->leituras->end()) throw ForaDoBloco{};
+    c.names = it->second.nomes;
+    c.linhas = it->second.linhas;
+    c.memoria = true;
+    c.pos = 0;
+    c.has_row = !c.linhas.empty();
+    c.source = source;
+    c.open = true;
+    return;
+  }
   if (cursor_type == adOpenDynamic && lock_type == adLockOptimistic) {
     c.table = TableOf(source);
     c.append = true;
@@ -199,7 +220,41 @@ bool RecordSet::Eof() const {
 void RecordSet::MoveNext() {
   if (!c_->open) Raise(err::kObjectClosed);
   if (!c_->has_row) Raise(err::kNoCurrentRecord);
+  if (c_->memoria) {
+    c_->has_row = ++c_->pos < c_->linhas.size();
+    return;
+  }
   Fetch(*c_);
+}
+
+void RecordSet::Materializa() {
+  FbCursor& c = *c_;
+  if (!c.open) Raise(err::kObjectClosed);
+  if (c.memoria) return;
+  std::vector<std::vector<Value>> linhas;
+  for (; c.has_row; Fetch(c)) {
+    std::vector<Value>& linha = linhas.emplace_back();
+    for (int i = 0; i < FieldCount(); ++i) linha.push_back(FieldAt(i));
+  }
+  std::vector<std::string> nomes = c.names;
+  const std::string source = c.source;
+  CloseCursor(&c);
+  c.names = std::move(nomes);
+  c.source = source;
+  c.linhas = std::move(linhas);
+  c.memoria = true;
+  c.open = true;
+  c.pos = 0;
+  c.has_row = !c.linhas.empty();
+}
+
+std::optional<Value> RecordSet::Adiante(std::string_view name, size_t passos) const {
+  const FbCursor& c = *c_;
+  if (!c.memoria || c.pos + passos >= c.linhas.size()) return std::nullopt;
+  const auto it = std::find_if(c.names.begin(), c.names.end(),
+                               [&](const std::string& upper) { return SameName(upper, name); });
+  if (it == c.names.end()) Raise(err::kItemNotFound);
+  return c.linhas[c.pos + passos][static_cast<size_t>(it - c.names.begin())];
 }
 
 Value RecordSet::Fields(std::string_view name) const {
@@ -226,6 +281,7 @@ Value RecordSet::FieldAt(int index) const {
   if (!c.open) Raise(err::kObjectClosed);
   if (index < 0 || index >= static_cast<int>(c.names.size())) Raise(err::kItemNotFound);
   if (!c.has_row) Raise(err::kNoCurrentRecord);
+  if (c.memoria) return c.linhas[c.pos][static_cast<size_t>(index)];
   try {
     return DecodeColumn(c.columns[static_cast<size_t>(index)], c.buf.data());
   } catch (const FbException& e) {
@@ -235,6 +291,7 @@ Value RecordSet::FieldAt(int index) const {
 
 void RecordSet::AddNew() {
   if (!c_->open || !c_->append) Raise(3251, "Current Recordset does not support updating.");
+  if (c_->session && c_->session->gravacao) throw ForaDoBloco{};
   c_->pending.clear();
 }
 

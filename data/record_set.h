@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,7 +27,8 @@ enum : int {
 
 // A forward cursor over a query that streams its rows: memory does not grow
 // with the number of rows, and other statements may run on the connection
-// while it is open.
+// while it is open. On a connection that records (data/bloco.h) it stands on
+// rows read ahead for its query.
 class RecordSet {
  public:
   RecordSet();
@@ -46,6 +48,14 @@ class RecordSet {
   // The columns by position, from 0.
   int FieldCount() const;
   Value FieldAt(int index) const;
+
+  // Reads the rest of the rows into memory and closes the cursor: the record
+  // set then stands on its rows as before, and a row further on can be read
+  // (Adiante). The run's transaction may end meanwhile.
+  void Materializa();
+  // The field `name` of the row `passos` rows after the current one; nullopt
+  // past the end. REQUIRES: Materializa.
+  std::optional<Value> Adiante(std::string_view name, size_t passos = 1) const;
 
   // Append mode: AddNew, set fields, Update sends one INSERT with bound
   // parameters into the table of "SELECT * FROM <table>".

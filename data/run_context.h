@@ -26,6 +26,9 @@ struct Modulo1 {
   // row in place and the run empties the queue of its mark once, at the end.
   bool RetornoEmLote = false;
   int64_t LancamentosNovos = 0;  // new entries inserted, counted in that mode
+  // KZ_ENVIO=bloco, read at start-up: each commitment's statements go to the
+  // server as one block (batch/envio_em_bloco.h).
+  bool EnvioEmBloco = false;
 };
 
 // Window-level values: what start-up read for the run, the record sets of the

@@ -42,6 +42,8 @@ const char* KindName(SqlKind kind) {
       return "cursor";
     case SqlKind::kInsert:
       return "insert";
+    case SqlKind::kBlock:
+      return "block";
   }
   return "command";
 }

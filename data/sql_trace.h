@@ -10,7 +10,9 @@
 // where <kind> is `command` (execute immediate), `count` (prepared and run
 // for its count of changed rows), `cursor` (a query opened as a record set) or
 // `insert` (a record set's bound insert; the text holds its "?" markers, the
-// values are not written). <bytes> is the length of <text>, which may itself
+// values are not written) or `block` (a commitment's statements as one
+// EXECUTE BLOCK, data/bloco.h; the text holds its parameters, the values are
+// not written). <bytes> is the length of <text>, which may itself
 // hold line breaks. Connection texts and passwords are never written.
 //
 // The file is opened once per process, on the first statement, and written
@@ -24,7 +26,7 @@
 
 namespace kz {
 
-enum class SqlKind { kCommand, kCount, kCursor, kInsert };
+enum class SqlKind { kCommand, kCount, kCursor, kInsert, kBlock };
 
 namespace sql_trace_detail {
 bool Enabled();  // reads KZ_SQL_TRACE once

@@ -6,12 +6,20 @@
 namespace kz {
 
 int32_t TrataRetornoLanca(Modulo1& M, int32_t marca) {
-  RecordSet rs;
-  FechaRs(rs);
   // The rendered statements go straight to the server; Sql keeps the
   // caller's last statement.
-  rs.Open(PreparaSql("Select Lancamento From RetornoLanca Where Marca=?", {Value(marca)}),
-          M.Conexao, adOpenKeyset);
+  const std::string consulta =
+      PreparaSql("Select Lancamento From RetornoLanca Where Marca=?", {Value(marca)});
+  if (M.Conexao.Gravando()) {
+    // Sent later in one block, which fails as this would without the row:
+    // the number itself is not known until then, and no caller uses it.
+    M.Conexao.GravaExigeLinha(consulta);
+    M.Conexao.Execute(PreparaSql("Delete From RetornoLanca Where Marca=?", {Value(marca)}));
+    return 0;
+  }
+  RecordSet rs;
+  FechaRs(rs);
+  rs.Open(consulta, M.Conexao, adOpenKeyset);
   // No order is asked for: with several rows of the mark the first one counts.
   const int32_t numero = rs.Fields("Lancamento").ToLong();
   M.Conexao.Execute(PreparaSql("Delete From RetornoLanca Where Marca=?", {Value(marca)}));

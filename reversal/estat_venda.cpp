@@ -32,6 +32,11 @@ Value Negativo(const Value& v) {
 
 }  // namespace
 
+std::string SqlSomaPorProduto(int32_t CodEpn) {
+  return std::string(" SELECT PROEPNIT,SUM(QTDEPNIT) as SomaPro ") + " FROM TB_VDA_CADEPNIT" +
+         " WHERE CODEPNIT=" + std::to_string(CodEpn) + " GROUP BY PROEPNIT";
+}
+
 void EstatVenda(frmProcesso& F) {
   Modulo1& M = F.M;
   RotinaDoLote(M, "EstatVenda", [&] {
@@ -39,8 +44,7 @@ void EstatVenda(frmProcesso& F) {
     const Value ano(static_cast<int16_t>(F.DataCanc.year));
 
     // One row per product: the commitment's quantities summed by the server.
-    M.Sql = std::string(" SELECT PROEPNIT,SUM(QTDEPNIT) as SomaPro ") + " FROM TB_VDA_CADEPNIT" +
-            " WHERE CODEPNIT=" + std::to_string(F.CodEpn) + " GROUP BY PROEPNIT";
+    M.Sql = SqlSomaPorProduto(F.CodEpn);
     FechaRs(F.RsEstat);
     F.RsEstat.Open(M.Sql, M.Conexao, adOpenForwardOnly);
 
@@ -54,16 +58,12 @@ void EstatVenda(frmProcesso& F) {
       M.Sql = std::string(" UPDATE TB_VDA_VENPRO SET MES? = MES? - (?) ") +
               " WHERE PROVEN=? AND ANOVEN=?";
       M.Sql = PreparaSql(M.Sql, {mes, mes, soma, produto, ano});
-      int64_t alteradas = 0;
-      Passo(M, 1, [&] { M.Conexao.Execute(M.Sql, alteradas); });
-
       // No statistics row for the product and year: start one at minus the
       // cancelled quantity; the other months keep their defaults.
-      if (alteradas == 0) {
-        M.Sql = PreparaSql("INSERT INTO TB_VDA_VENPRO (PROVEN,ANOVEN,MES?) VALUES (?,?,?)",
-                           {mes, produto, ano, Negativo(soma)});
-        Passo(M, 2, [&] { M.Conexao.Execute(M.Sql); });
-      }
+      AtualizaSenaoInsere(M, [&] {
+        return PreparaSql("INSERT INTO TB_VDA_VENPRO (PROVEN,ANOVEN,MES?) VALUES (?,?,?)",
+                          {mes, produto, ano, Negativo(soma)});
+      });
       F.RsEstat.MoveNext();
     } while (!F.RsEstat.Eof());
   });

@@ -10,4 +10,7 @@ namespace kz {
 // "EstatVenda", the run is rolled back and ended (RunEnded).
 void EstatVenda(frmProcesso& F);
 
+// Its query: the commitment's quantity of each product.
+std::string SqlSomaPorProduto(int32_t CodEpn);
+
 }  // namespace kz

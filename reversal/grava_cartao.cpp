@@ -9,15 +9,18 @@
 
 namespace kz {
 
+std::string SqlConvenio(int32_t convenio) {
+  // Built by concatenation: the agreement code goes in as plain digits.
+  return "Select * From Tb_Vda_CadConv Where CodConv=" + std::to_string(convenio);
+}
+
 void GravaCartao(frmProcesso& F, Currency Valor) {
   Modulo1& M = F.M;
   RotinaDoLote(M, "GravaCartao", [&] {
     const int32_t convenio = F.RsPag.Fields("CvnCpg").ToLong();
 
-    // Built by concatenation: the agreement code goes in as plain digits.
     FechaRs(F.RsConv);
-    F.RsConv.Open("Select * From Tb_Vda_CadConv Where CodConv=" + std::to_string(convenio),
-                  M.Conexao);
+    F.RsConv.Open(SqlConvenio(convenio), M.Conexao);
 
     // Agreements due on the day keep one invoice per day, the others one per
     // month; a missing VencConv counts as monthly.

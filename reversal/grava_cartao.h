@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "common/currency.h"
 #include "data/run_context.h"
 
@@ -10,5 +13,8 @@ namespace kz {
 // step again; any other error is recorded under "GravaCartao", the run is rolled
 // back and ended (RunEnded).
 void GravaCartao(frmProcesso& F, Currency Valor);
+
+// Its query: the card agreement.
+std::string SqlConvenio(int32_t convenio);
 
 }  // namespace kz

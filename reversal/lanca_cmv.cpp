@@ -9,13 +9,17 @@
 
 namespace kz {
 
+std::string SqlCustoDasMercadorias(int32_t CodEpn) {
+  return PreparaSql(std::string("SELECT SUM(QTDEPNIT*CTOEPNIT) AS CMV ") + "FROM TB_VDA_CADEPNIT " +
+                        "WHERE CODEPNIT=? " + "GROUP BY CODEPNIT",
+                    {Value(CodEpn)});
+}
+
 void LancaCMV(frmProcesso& F, int32_t CodEpn) {
   Modulo1& M = F.M;
   // No deadlock retry here: LanCtg retries its own statements.
   RotinaDoLote(M, "LancaCMV", [&] {
-    M.Sql = std::string("SELECT SUM(QTDEPNIT*CTOEPNIT) AS CMV ") + "FROM TB_VDA_CADEPNIT " +
-            "WHERE CODEPNIT=? " + "GROUP BY CODEPNIT";
-    M.Sql = PreparaSql(M.Sql, {Value(CodEpn)});
+    M.Sql = SqlCustoDasMercadorias(CodEpn);
     FechaRs(F.RsAux);
     F.RsAux.Open(M.Sql, M.Conexao, adOpenKeyset);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "data/run_context.h"
 
@@ -11,5 +12,8 @@ namespace kz {
 // Any error of its own is recorded under "LancaCMV", the run is rolled back
 // and ended (RunEnded).
 void LancaCMV(frmProcesso& F, int32_t CodEpn);
+
+// Its query: the cost of the commitment's goods.
+std::string SqlCustoDasMercadorias(int32_t CodEpn);
 
 }  // namespace kz

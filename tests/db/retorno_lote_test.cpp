@@ -22,12 +22,12 @@ struct Execucao {
   std::string trace;   // every statement the batch sent
 };
 
-Execucao Roda(bool server, const std::string& seed, const char* modo) {
+Execucao Roda(bool server, const std::string& seed, const char* modo, const char* envio = "") {
   TestDb db(server, seed);
   BatchRunner run(db);
   const std::string trace = (run.Dir() / "sql.trace").string();
   Execucao e;
-  e.r = run.Run(Partida{{{"KZ_RETORNO", modo}, {"KZ_SQL_TRACE", trace}}});
+  e.r = run.Run(Partida{{{"KZ_RETORNO", modo}, {"KZ_SQL_TRACE", trace}, {"KZ_ENVIO", envio}}});
   e.trace = ReadFile(trace);
   EXPECT_EQ(db.Books(), Rows{});
   // A missing row's error names the statement the mode was at: the entry's
@@ -82,6 +82,16 @@ void Compara(const Caso& c) {
   EXPECT_EQ(Vezes(lote.trace, kLookup), c.recua ? Vezes(um.trace, kLookup) : 0);
   EXPECT_EQ(Vezes(lote.trace, kDelete), c.recua ? Vezes(um.trace, kDelete) : 1);
   EXPECT_GT(Vezes(um.trace, kLookup), 0);
+  // Each commitment as one block ends as its statements one by one.
+  for (const Execucao* base : {&um, &lote}) {
+    const Execucao b = Roda(c.server, c.seed, base == &um ? "" : "lote", "bloco");
+    EXPECT_EQ(b.r.status, base->r.status) << b.r.err;
+    EXPECT_EQ(b.r.report, base->r.report);
+    EXPECT_EQ(std::regex_replace(b.r.err, varia, ""), std::regex_replace(base->r.err, varia, ""));
+    EXPECT_EQ(Diff(base->estado, b.estado), Rows{});
+    EXPECT_EQ(b.sql_sem_linha, base->sql_sem_linha);
+    EXPECT_GT(Vezes(b.trace, "block "), 0);
+  }
 }
 
 // Commitments of every payment kind, then `sql`.
