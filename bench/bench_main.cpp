@@ -1,5 +1,6 @@
 // kz-bench: the batch against the database's own floor, in both return-queue
-// modes.
+// modes, each statement by statement and as one block per commitment
+// (KZ_ENVIO=bloco).
 //
 // For each size N it builds a fresh database of N commitments and, for each
 // mode (per-entry: KZ_RETORNO unset; lote: KZ_RETORNO=lote), runs the built
@@ -10,10 +11,15 @@
 // like for like; the replay also times every statement, grouped by family.
 // Embedded by default; with --server both go through the Firebird server on
 // 127.0.0.1 (scripts/bench.sh starts a private one), so the batch's memory holds the
-// client library only, without the engine and its page cache.
+// client library only, without the engine and its page cache. Through the
+// server both pass a relay of this process that counts the round trips and,
+// with --atraso-us U, holds every piece U microseconds each way (a network's
+// latency). The block modes are not replayed: their end state is compared
+// with the same return-queue mode's, statement by statement.
 //
-//   kz-bench [--big] [--sizes N,N,...] [--modes per-entry,lote] [--repeat K]
-//            [--together] [--keep DIR] [--server] [--batch EXECUTABLE]
+//   kz-bench [--big] [--sizes N,N,...] [--modes per-entry,lote,bloco,bloco-lote]
+//            [--repeat K] [--together] [--keep DIR] [--server] [--atraso-us U]
+//            [--batch EXECUTABLE]
 //   kz-bench --replay CAPTURE DATABASE PROFILE     (the replay process)
 #include <pwd.h>
 #include <unistd.h>
@@ -26,6 +32,7 @@
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +41,7 @@
 #include "bench/replay.h"
 #include "data/record_set.h"
 #include "tests/support/fixture.h"
+#include "tests/support/relay.h"
 
 namespace fs = std::filesystem;
 
@@ -50,17 +58,23 @@ constexpr double kBigTarget = 150;     // seconds at 20,000
 // runs once, whatever --repeat says.
 constexpr int kPerEntryRepeatUpTo = 5000;
 
-// A return-queue mode: its name and the value of KZ_RETORNO.
+// A mode: its name and the values of KZ_RETORNO and KZ_ENVIO.
 struct Mode {
   std::string name;
   std::string retorno;
+  std::string envio;
+  bool Bloco() const { return !envio.empty(); }
 };
-const Mode kPerEntry{"per-entry", ""};
-const Mode kLote{"lote", "lote"};
+const Mode kPerEntry{"per-entry", "", ""};
+const Mode kLote{"lote", "lote", ""};
+const Mode kBloco{"bloco", "", "bloco"};
+const Mode kBlocoLote{"bloco-lote", "lote", "bloco"};
+const Mode kModes[] = {kPerEntry, kLote, kBloco, kBlocoLote};
 
 struct Options {
   std::vector<int> sizes{1000, 5000};
-  std::vector<Mode> modes{kPerEntry, kLote};
+  std::vector<Mode> modes{kPerEntry, kLote, kBloco, kBlocoLote};
+  int atraso_us = 0;  // through the server: each piece held this long, each way
   int repeat = 1;
   std::string keep;     // a folder to keep each size's database, capture and profile in
   bool server = false;  // both runs through the Firebird server on 127.0.0.1
@@ -81,6 +95,7 @@ struct Outcome {
   long batch_kib = 0;
   long replay_kib = 0;
   double lookup_share = 0;  // RetornoLanca lookups and deletes in the database's time
+  double rodadas = 0;       // round trips per commitment (through the server)
   bool same_state = false;
   std::vector<std::string> fingerprint;  // of the batch's database
 };
@@ -193,16 +208,19 @@ void CopyDatabase(const fs::path& from, const fs::path& to, bool server) {
 // Runs one mode on the database of `db` (restored from `pristine` before
 // every run).
 Outcome RunMode(test::TestDb& db, int n, const Mode& mode, const fs::path& pristine,
-                const Options& opt) {
+                const Options& opt, test::Relay* relay) {
   Outcome o;
   o.n = n;
   o.mode = mode.name;
   const std::string prefix = opt.server ? test::ServerPrefix() : "";
+  // Both runs reach the server through the relay.
+  const std::string via = relay ? "127.0.0.1/" + std::to_string(relay->Porta()) + ":" : prefix;
   const fs::path base = db.Location().substr(prefix.size());
   const fs::path replay_db = db.Dir() / ("replay-" + mode.name + ".fdb");
   const int repeat = mode.retorno.empty() && n > kPerEntryRepeatUpTo ? 1 : opt.repeat;
 
   test::BatchRunner runner(db, "run-" + mode.name, RunLine(n));
+  if (relay) runner.WriteDefault("TIPO=2;DBNAME=" + via + base.string(), "SYSDBA", db.Password());
   const fs::path dir = runner.Dir();
   const fs::path capture = dir / "statements.trace";
   const fs::path profile_file = dir / "profile.txt";
@@ -215,13 +233,14 @@ Outcome RunMode(test::TestDb& db, int n, const Mode& mode, const fs::path& prist
                      dir,
                      {{"KZ_QUBO_DIR", dir.string()},
                       {"KZ_SQL_TRACE", capture_to.string()},
-                      {"KZ_RETORNO", mode.retorno}},
+                      {"KZ_RETORNO", mode.retorno},
+                      {"KZ_ENVIO", mode.envio}},
                      dir / "stderr.txt"};
   };
   auto replay_spec = [&](const fs::path& capture_from) {
     return ChildSpec{
         SelfExe(),
-        {"--replay", capture_from.string(), prefix + replay_db.string(), profile_file.string()},
+        {"--replay", capture_from.string(), via + replay_db.string(), profile_file.string()},
         dir,
         {{"KZ_SQL_TRACE", ""}},
         dir / "replay-stderr.txt"};
@@ -249,14 +268,15 @@ Outcome RunMode(test::TestDb& db, int n, const Mode& mode, const fs::path& prist
     replayed = previous;
   }
 
-  std::vector<double> ratios, cpu_ratios, batch_s, replay_s, batch_cpu, replay_cpu;
+  std::vector<double> ratios, cpu_ratios, batch_s, replay_s, batch_cpu, replay_cpu, rodadas;
   ReplayRun last;
   for (int r = 0; r < repeat; ++r) {
     // Both runs start from the same file.
     CopyDatabase(pristine, base, opt.server);
     CopyDatabase(pristine, replay_db, opt.server);
     ChildRun batch, replay;
-    if (opt.together) {
+    const int64_t rodadas_antes = relay ? relay->Rodadas() : 0;
+    if (opt.together && !mode.Bloco()) {
       fs::rename(capture, previous);
       const auto runs = RunChildren({batch_spec(capture), replay_spec(previous)});
       batch = runs[0];
@@ -265,37 +285,61 @@ Outcome RunMode(test::TestDb& db, int n, const Mode& mode, const fs::path& prist
       fs::remove(capture);
       batch = RunChild(batch_spec(capture));
       check(batch, "the batch", "stderr.txt");
-      replay = RunChild(replay_spec(capture));
+      if (relay) rodadas.push_back(double(relay->Rodadas() - rodadas_antes) / n);
+      // A block's values are not in the capture: the block modes are
+      // compared with their statement-by-statement twins instead.
+      if (!mode.Bloco()) replay = RunChild(replay_spec(capture));
     }
     check(batch, "the batch", "stderr.txt");
+    batch_s.push_back(batch.seconds);
+    batch_cpu.push_back(batch.cpu_seconds);
+    o.batch_kib = std::max(o.batch_kib, batch.peak_kib);
+    if (mode.Bloco()) {
+      std::printf(
+          "  run %d: batch %.2f s (cpu %.2f s)%s\n", r + 1, batch.seconds, batch.cpu_seconds,
+          rodadas.empty()
+              ? ""
+              : (", " + std::to_string(rodadas.back()).substr(0, 5) + " round trips per commitment")
+                    .c_str());
+      continue;
+    }
     check(replay, "the replay", "replay-stderr.txt");
     last = ReadReplayRun(profile_file.string());
-    batch_s.push_back(batch.seconds);
     replay_s.push_back(replay.seconds);
-    batch_cpu.push_back(batch.cpu_seconds);
     replay_cpu.push_back(replay.cpu_seconds);
     ratios.push_back(batch.seconds / replay.seconds);
     cpu_ratios.push_back(batch.cpu_seconds / replay.cpu_seconds);
-    o.batch_kib = std::max(o.batch_kib, batch.peak_kib);
     o.replay_kib = std::max(o.replay_kib, replay.peak_kib);
     std::printf(
         "  run %d: batch %.2f s (cpu %.2f s), replay %.2f s (cpu %.2f s), ratio %.3f "
-        "(cpu %.3f)\n",
+        "(cpu %.3f)%s\n",
         r + 1, batch.seconds, batch.cpu_seconds, replay.seconds, replay.cpu_seconds,
-        batch.seconds / replay.seconds, batch.cpu_seconds / replay.cpu_seconds);
+        batch.seconds / replay.seconds, batch.cpu_seconds / replay.cpu_seconds,
+        rodadas.empty()
+            ? ""
+            : (", " + std::to_string(rodadas.back()).substr(0, 5) + " round trips per commitment")
+                  .c_str());
   }
   auto median = [](std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
   };
   o.batch_s = median(batch_s);
-  if (!opt.together) o.solo_s = o.batch_s;
-  o.replay_s = median(replay_s);
+  if (!opt.together || mode.Bloco()) o.solo_s = o.batch_s;
   o.batch_cpu = median(batch_cpu);
+  if (!rodadas.empty()) o.rodadas = median(rodadas);
+  o.fingerprint = Fingerprint(prefix + base.string(), db.Password());
+  const std::string summary = SummaryLine(dir / "stderr.txt");
+  if (mode.Bloco()) {
+    std::printf("  batch : %.2f s wall, cpu %.2f s, %.0f commitments/s, peak memory %.1f MiB%s%s\n",
+                o.batch_s, o.batch_cpu, n / o.solo_s, Mib(o.batch_kib),
+                summary.empty() ? "" : "; it says: ", summary.c_str());
+    return o;
+  }
+  o.replay_s = median(replay_s);
   o.replay_cpu = median(replay_cpu);
   o.ratio = median(ratios);
   o.cpu_ratio = median(cpu_ratios);
-  o.fingerprint = Fingerprint(prefix + base.string(), db.Password());
   o.same_state = o.fingerprint == Fingerprint(prefix + replay_db.string(), db.Password());
   if (!opt.keep.empty()) {
     const fs::path to = fs::path(opt.keep) / (std::to_string(n) + "-" + mode.name);
@@ -309,7 +353,6 @@ Outcome RunMode(test::TestDb& db, int n, const Mode& mode, const fs::path& prist
     if (IsRetornoLanca(f.family)) lookup_ns += f.total_ns;
   o.lookup_share = profile.statements_ns ? double(lookup_ns) / profile.statements_ns : 0;
 
-  const std::string summary = SummaryLine(dir / "stderr.txt");
   std::printf("  batch : %.2f s wall, cpu %.2f s, %.0f commitments/s, peak memory %.1f MiB%s%s\n",
               o.batch_s, o.batch_cpu, n / o.solo_s, Mib(o.batch_kib),
               summary.empty() ? "" : "; it says: ", summary.c_str());
@@ -343,13 +386,73 @@ std::vector<Outcome> RunSize(int n, const Options& opt) {
       "\n== %s commitments (3 items and 3 payments each; database %.1f MB, built in "
       "%.1f s)\n",
       Thousands(n).c_str(), fs::file_size(pristine) / 1e6, build_s);
+  std::optional<test::Relay> relay;
+  if (opt.server) relay.emplace(test::ServerPort(), std::chrono::microseconds(opt.atraso_us));
   std::vector<Outcome> out;
-  for (const Mode& mode : opt.modes) out.push_back(RunMode(db, n, mode, pristine, opt));
-  if (out.size() == 2) {
-    std::printf("\n  same end state in both modes: %s\n",
-                out[0].fingerprint == out[1].fingerprint ? "yes" : "NO");
+  for (const Mode& mode : opt.modes) {
+    out.push_back(RunMode(db, n, mode, pristine, opt, relay ? &*relay : nullptr));
+  }
+  // Every mode must leave the same books; a block mode is measured against
+  // the same return-queue mode statement by statement.
+  for (const Outcome& o : out) {
+    if (o.fingerprint != out[0].fingerprint) {
+      std::printf("\n  mode %s: end state differs from mode %s\n", o.mode.c_str(),
+                  out[0].mode.c_str());
+    }
+  }
+  for (Outcome& o : out) {
+    if (o.mode == kBloco.name || o.mode == kBlocoLote.name) {
+      o.same_state = o.fingerprint == out[0].fingerprint;
+      const std::string twin = o.mode == kBloco.name ? kPerEntry.name : kLote.name;
+      for (const Outcome& t : out) {
+        if (t.mode != twin) continue;
+        std::printf("  %s against %s: %.2f times as fast (%.2f s against %.2f s)", o.mode.c_str(),
+                    twin.c_str(), t.solo_s / o.solo_s, o.solo_s, t.solo_s);
+        if (o.rodadas > 0) {
+          std::printf("; %.1f round trips per commitment against %.1f", o.rodadas, t.rodadas);
+        }
+        std::printf("\n");
+      }
+    }
   }
   return out;
+}
+
+// The block modes' targets: at least this many times as fast as the same
+// return-queue mode statement by statement, with a latency of about 1 ms each
+// way; on loopback; embedded (not slower).
+constexpr double kBlocoComAtraso = 10;
+constexpr double kBlocoLoopback = 1.5;
+constexpr double kBlocoEmbutido = 1.0;
+
+// The block mode's table, against its statement-by-statement twin; false when
+// a target is missed.
+bool SummaryBloco(const Mode& mode, const std::vector<Outcome>& all, const Options& opt) {
+  const std::string twin = mode.retorno.empty() ? kPerEntry.name : kLote.name;
+  const double target = !opt.server            ? kBlocoEmbutido
+                        : opt.atraso_us >= 500 ? kBlocoComAtraso
+                                               : kBlocoLoopback;
+  std::printf("\n  mode %s (KZ_ENVIO=bloco%s), against %s\n", mode.name.c_str(),
+              mode.retorno.empty() ? "" : ", KZ_RETORNO=lote", twin.c_str());
+  std::printf(
+      "  commitments  alone s  commitments/s  %s s  times as fast  round trips/commitment"
+      "  batch MiB  same end state\n",
+      twin.c_str());
+  bool ok = true;
+  for (const Outcome& o : all) {
+    if (o.mode != mode.name) continue;
+    for (const Outcome& t : all) {
+      if (t.mode != twin || t.n != o.n) continue;
+      const double vezes = t.solo_s / o.solo_s;
+      std::printf("  %11s  %7.2f  %13.0f  %7.2f  %13.2f  %10.1f (%s: %.1f)  %9.1f  %s\n",
+                  Thousands(o.n).c_str(), o.solo_s, o.n / o.solo_s, t.solo_s, vezes, o.rodadas,
+                  twin.c_str(), t.rodadas, Mib(o.batch_kib), o.same_state ? "yes" : "NO");
+      ok = ok && vezes >= target && o.same_state;
+    }
+  }
+  std::printf("  at least %.1f times as fast%s at every size: %s\n", target,
+              !opt.server ? " (embedded: not slower)" : "", ok ? "met" : "MISSED");
+  return ok;
 }
 
 // Prints one mode's table and checks its targets; false when one is missed.
@@ -442,10 +545,12 @@ bool Summary(const Mode& mode, const std::vector<Outcome>& outcomes, bool server
 }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: kz-bench [--big] [--sizes N,N,...] [--modes per-entry,lote] [--repeat K]\n"
-               "                [--together] [--keep DIR] [--server] [--batch EXECUTABLE]\n"
-               "       kz-bench --replay CAPTURE DATABASE PROFILE\n");
+  std::fprintf(
+      stderr,
+      "usage: kz-bench [--big] [--sizes N,N,...] [--modes per-entry,lote,bloco,bloco-lote]\n"
+      "                [--repeat K] [--together] [--keep DIR] [--server]\n"
+      "                [--atraso-us U] [--batch EXECUTABLE]\n"
+      "       kz-bench --replay CAPTURE DATABASE PROFILE\n");
   return 2;
 }
 
@@ -472,7 +577,7 @@ int Main(int argc, char** argv) {
     } else if (args[i] == "--modes" && i + 1 < args.size()) {
       const std::string list = "," + args[++i] + ",";
       opt.modes.clear();
-      for (const Mode& m : {kPerEntry, kLote})
+      for (const Mode& m : kModes)
         if (list.find("," + m.name + ",") != std::string::npos) opt.modes.push_back(m);
       if (opt.modes.empty()) return Usage();
     } else if (args[i] == "--batch" && i + 1 < args.size()) {
@@ -480,6 +585,9 @@ int Main(int argc, char** argv) {
     } else if (args[i] == "--together") {
       opt.together = true;
     } else if (args[i] == "--server") {
+      opt.server = true;
+    } else if (args[i] == "--atraso-us" && i + 1 < args.size()) {
+      opt.atraso_us = std::max(0, std::stoi(args[++i]));
       opt.server = true;
     } else if (args[i] == "--keep" && i + 1 < args.size()) {
       opt.keep = args[++i];
@@ -501,12 +609,21 @@ int Main(int argc, char** argv) {
     for (Outcome& o : RunSize(n, opt)) all.push_back(std::move(o));
   }
 
-  std::printf("\n== Summary (%s)\n", opt.server ? "through the server on 127.0.0.1" : "embedded");
+  std::printf(
+      "\n== Summary (%s)\n",
+      !opt.server ? "embedded"
+      : opt.atraso_us > 0
+          ? ("through the server, " + std::to_string(opt.atraso_us) + " us added each way").c_str()
+          : "through the server on 127.0.0.1");
   if (opt.together) {
     std::printf("  (alone: the capture run; batch and replay: ran side by side)\n");
   }
   bool ok = true;
   for (const Mode& mode : opt.modes) {
+    if (mode.Bloco()) {
+      ok = SummaryBloco(mode, all, opt) && ok;
+      continue;
+    }
     std::vector<Outcome> outcomes;
     for (const Outcome& o : all)
       if (o.mode == mode.name) outcomes.push_back(o);

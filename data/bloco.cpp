@@ -20,8 +20,10 @@ namespace {
 // statement (the server takes 64 KB of text and of parameters).
 constexpr size_t kMaxTexto = 60000;
 constexpr size_t kMaxMensagem = 60000;
-// Prepared blocks kept per connection; past it the cache starts again.
-constexpr size_t kMaxFormas = 256;
+// Prepared blocks kept per connection; past it the one used longest ago goes.
+// Each holds the compiled statements of a commitment (about 1.5 MB in the
+// embedded engine: 40 take about 60 MB), and a run meets a few dozen shapes.
+constexpr size_t kMaxFormas = 40;
 
 bool Letra(char ch) {
   return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || ch == '_' || ch == '$';
@@ -296,8 +298,10 @@ ResultadoDoBloco ExecutaBloco(Connection& c, const std::vector<Escrita>& escrita
   ResultadoDoBloco r;
   bool escritas_feitas = false;
   try {
-    if (s.blocos.size() >= kMaxFormas && !s.blocos.count(forma->texto)) s.LiberaBlocos();
-    IStatement*& stmt = s.blocos[forma->texto];
+    if (s.blocos.size() >= kMaxFormas && !s.blocos.count(forma->texto)) s.LiberaBloco();
+    FbSession::Preparado& preparado = s.blocos[forma->texto];
+    preparado.uso = ++s.usos;
+    IStatement*& stmt = preparado.stmt;
     if (!stmt) {
       stmt =
           s.att->prepare(&st, tra, static_cast<unsigned>(forma->texto.size()), forma->texto.data(),

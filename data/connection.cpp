@@ -416,20 +416,38 @@ void Connection::GravaExigeLinha(const std::string& sql) {
   Session().gravacao->escritas.push_back({Escrita::Tipo::kExigeLinha, sql, {}});
 }
 
-void FbSession::LiberaBlocos() {
-  for (auto& [texto, stmt] : blocos) {
-    if (perdida) {
-      ReleaseQuietly(stmt);
-      continue;
-    }
-    FbStatus st;
-    try {
-      stmt->free(&st);
-    } catch (const FbException&) {
-      ReleaseQuietly(stmt);
-    }
+namespace {
+
+void Libera(const FbSession& s, IStatement*& stmt) {
+  if (!stmt) return;
+  if (s.perdida) {
+    ReleaseQuietly(stmt);
+    return;
   }
+  FbStatus st;
+  try {
+    stmt->free(&st);
+    stmt = nullptr;
+  } catch (const FbException&) {
+    ReleaseQuietly(stmt);
+  }
+}
+
+}  // namespace
+
+void FbSession::LiberaBlocos() {
+  for (auto& [texto, p] : blocos) Libera(*this, p.stmt);
   blocos.clear();
+}
+
+void FbSession::LiberaBloco() {
+  auto velho = blocos.begin();
+  for (auto it = blocos.begin(); it != blocos.end(); ++it) {
+    if (it->second.uso < velho->second.uso) velho = it;
+  }
+  if (velho == blocos.end()) return;
+  Libera(*this, velho->second.stmt);
+  blocos.erase(velho);
 }
 
 void Connection::Execute(const std::string& sql) {

@@ -79,9 +79,17 @@ struct FbSession {
   mutable bool perdida = false;
   // While set, statements are recorded instead of sent (data/bloco.h).
   Gravacao* gravacao = nullptr;
-  // Blocks prepared on this attachment, by their text.
-  std::map<std::string, Firebird::IStatement*> blocos;
+  // Blocks prepared on this attachment, by their text, with when each was
+  // last used.
+  struct Preparado {
+    Firebird::IStatement* stmt = nullptr;
+    uint64_t uso = 0;
+  };
+  std::map<std::string, Preparado> blocos;
+  uint64_t usos = 0;
   void LiberaBlocos();
+  // Lets go of the block used longest ago.
+  void LiberaBloco();
 
   // The transaction statements run in now: the innermost own transaction,
   // else the run's, else none.

@@ -65,6 +65,8 @@ TEST(ServerRun, StopsWaitsAndADeadlock) {
       {"SIGHUP connecting", SIGHUP, false, true, false, "", "", 3, "", "por SIGHUP ao conectar"},
       {"SIGTERM, the server silent", SIGTERM, false, false, true, "", "", 3, "",
        "o servidor nao responde ha 5 s; a conexao sera fechada"},
+      // Each commitment as one block: the block waits, and so does the
+      // statement that runs again on its own.
       {"lock timeout", 0, true, false, false, "KZ_LOCK_TIMEOUT", "1", 3, "EstatVenda|",
        "tempo de espera por bloqueio esgotado (KZ_LOCK_TIMEOUT=1 s) em UPDATE TB_VDA_VENPRO"},
       {"connect timeout", 0, false, true, false, "KZ_CONNECT_TIMEOUT", "1", 4, "",
@@ -77,7 +79,7 @@ TEST(ServerRun, StopsWaitsAndADeadlock) {
     Connection other;
     if (c.segura) Segura(other, db);
     BatchRunner run = ViaRelay(db, relay, c.name);
-    const int pid = run.Start({.env = {{c.var, c.valor}}});
+    const int pid = run.Start({.env = {{c.var, c.valor}, {"KZ_ENVIO", c.sinal ? "" : "bloco"}}});
     if (c.sinal) {
       EXPECT_TRUE(PollUntil([&] {
         return c.mudo || (c.segura ? BatchRunning(db, "PROVEN=13") > 0 : BatchInserts(db) > 100);
@@ -270,9 +272,9 @@ TEST(ServerRun, WhatARunReportsIsWhatTheCommitDid) {
 
 // Another program gives the run's status to commitment 13 while the run goes
 // on (in the deferred return-queue mode, whose queue a second closing round
-// must empty again). Before the closing statements, the newcomer is reversed
-// and reported like the others: the books end as those of a run that had it
-// from the start. After them, it stays untouched at the status.
+// must empty again, each commitment as one block). Before the closing statements, the newcomer is
+// reversed and reported like the others: the books end as those of a run that had it from the
+// start. After them, it stays untouched at the status.
 TEST(ServerRun, ACommitmentMarkedDuringTheRunIsReversedOrLeftAlone) {
   TestDb twin(false, Seed("basics") + Mixed(1, 13, -7));
   ASSERT_EQ(BatchRunner(twin).Run().status, 0);
@@ -281,8 +283,10 @@ TEST(ServerRun, ACommitmentMarkedDuringTheRunIsReversedOrLeftAlone) {
     TestDb db(true, Seed("basics") + Mixed(1, 12, -7) + Mixed(13, 1, 2));
     BatchRunner run(db);
     const std::string trace = (run.Dir() / "trace.sql").string();
-    const int pid = run.Start(
-        Partida{{{"KZ_PAUSA_TESTE", pausa}, {"KZ_SQL_TRACE", trace}, {"KZ_RETORNO", "lote"}}});
+    const int pid = run.Start(Partida{{{"KZ_PAUSA_TESTE", pausa},
+                                       {"KZ_SQL_TRACE", trace},
+                                       {"KZ_RETORNO", "lote"},
+                                       {"KZ_ENVIO", "bloco"}}});
     ASSERT_TRUE(run.WaitPaused(pid));
     // The statement trace is written as the run goes.
     EXPECT_NE(ReadFile(trace).find("Select * From EpnPag_Cpg Where EpnPag="), std::string::npos);

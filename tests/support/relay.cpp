@@ -22,7 +22,8 @@ sockaddr_in Local(int porta) {
 
 }  // namespace
 
-Relay::Relay(int porta_do_servidor) : destino_(porta_do_servidor) {
+Relay::Relay(int porta_do_servidor, std::chrono::microseconds atraso)
+    : destino_(porta_do_servidor), atraso_(atraso) {
   escuta_ = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a = Local(0);
   socklen_t len = sizeof a;
@@ -74,6 +75,9 @@ Relay::Modo Relay::ModoDe(size_t conexao) const {
 void Relay::Copia(size_t conexao, int de, int para, bool respostas) {
   char buf[65536];
   for (ssize_t n; (n = ::recv(de, buf, sizeof buf, 0)) > 0;) {
+    // The client waits for each answer: a piece of request is a round trip.
+    if (!respostas) ++rodadas_;
+    if (atraso_.count() > 0) std::this_thread::sleep_for(atraso_);
     Modo m;
     while ((m = ModoDe(conexao)) == Modo::kCongela || m == Modo::kMudo) {
       if (fim_) return;

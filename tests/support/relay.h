@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -20,16 +22,23 @@ class Relay {
     kMudo,            // the same, and new connections are accepted but never answered
   };
 
-  explicit Relay(int porta_do_servidor);
+  // `atraso`: how long each piece waits before it is passed on, each way (a
+  // network's latency; the benchmark's).
+  explicit Relay(int porta_do_servidor,
+                 std::chrono::microseconds atraso = std::chrono::microseconds(0));
   ~Relay();
   int Porta() const { return porta_; }
   void Muda(Modo modo);
+  // Round trips so far: the pieces of request passed on, on any connection.
+  int64_t Rodadas() const { return rodadas_; }
 
  private:
   Modo ModoDe(size_t conexao) const;
   void Copia(size_t conexao, int de, int para, bool respostas);
 
   int destino_, escuta_, porta_ = 0;
+  std::chrono::microseconds atraso_;
+  std::atomic<int64_t> rodadas_{0};
   std::atomic<Modo> modo_{Modo::kPassa};
   std::atomic<size_t> conexoes_{0}, mudou_com_{0};  // connections, and their count at Muda
   std::atomic<bool> fim_{false};
