@@ -2,9 +2,10 @@
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+DEBIAN13_BUILD ?= build-debian13
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure asan fuzz-build fuzz test demo bench package format format-check clean
+.PHONY: all setup configure asan fuzz-build fuzz test test-fb4 debian13-root debian13-shell demo bench package format format-check clean
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -31,9 +32,27 @@ fuzz: setup
 	@$(MAKE) --no-print-directory fuzz-build
 	@scripts/fuzz.sh $(FUZZ_BUILD)
 
+# Then the Debian 13 and Firebird 4 stages (scripts/debian13.sh): the build,
+# tests and package in a cached Debian 13 root, and this build against a
+# Firebird 4 server; skipped with a message when the Debian registry cannot
+# be reached to make the root.
 test: setup
 	@$(MAKE) --no-print-directory all asan fuzz-build
 	@scripts/test.sh $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	@KZ_DEBIAN13_BUILD=$(DEBIAN13_BUILD) scripts/debian13.sh test $(BUILD)
+
+# The Debian 13 and Firebird 4 stages alone.
+test-fb4: setup
+	@$(MAKE) --no-print-directory all
+	@KZ_DEBIAN13_BUILD=$(DEBIAN13_BUILD) scripts/debian13.sh test $(BUILD)
+
+# The cached Debian 13 root: made (or checked), or a shell in it with the
+# checkout and /tmp mounted as for the tests.
+debian13-root:
+	@scripts/debian13.sh root
+
+debian13-shell:
+	@KZ_DEBIAN13_BUILD=$(DEBIAN13_BUILD) scripts/debian13.sh shell
 
 demo: setup
 	@$(MAKE) --no-print-directory all
@@ -55,4 +74,4 @@ format-check:
 	@git ls-files -co --exclude-standard '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(DEBIAN13_BUILD)

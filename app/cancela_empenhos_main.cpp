@@ -33,7 +33,7 @@ constexpr const char* kAjuda =
     "Configuracao: $KZ_QUBO_DIR (padrao /etc/kz-qubo/) com default.txt e\n"
     "Tarvelinko.txt. Ambiente: KZ_LOCK_TIMEOUT, KZ_CONNECT_TIMEOUT,\n"
     "KZ_COMMIT_TIMEOUT, KZ_BATIMENTO (segundos), KZ_RETORNO=lote,\n"
-    "KZ_SQL_TRACE=<arquivo>.\n"
+    "KZ_ENVIO=bloco (um bloco por empenho), KZ_SQL_TRACE=<arquivo>.\n"
     "Relatorio: \"Resultado do Cancelamento.txt\" no diretorio atual.\n"
     "\n"
     "Saida: 0 confirmado; 1 confirmado com erros contabeis gravados; 2 recusado;\n"

@@ -139,7 +139,10 @@ void LimitaParada(Estado& e, Clock::time_point agora) {
                               : "nada foi confirmado; o servidor desfaz o que tinha)"));
     ::_exit(status);
   }
-  if (passou >= std::chrono::seconds(kFechaParada) && !e.parada_fechou && e.ultima) {
+  // A server that answered the cancel (the run is recording the stop and
+  // rolling back) is not cut off: only the end of the bound applies.
+  if (passou >= std::chrono::seconds(kFechaParada) && !e.parada_fechou && !e.reconhecida &&
+      e.ultima) {
     e.parada_fechou = true;
     Mensagem(Prioridade::kAviso, "o servidor nao responde ha " + std::to_string(kFechaParada) +
                                      " s; a conexao sera fechada");

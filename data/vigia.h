@@ -43,10 +43,11 @@ class Conectando {
 };
 
 // How long a stop request may take, from the signal to the end of the
-// process, whatever the run is doing: past kFechaParada the attachment in use
-// is closed on the client's side (a statement the server does not answer
-// cannot be cancelled; the server rolls back what it had), and past
-// kLimiteParada the process ends (exit 3, or 6 once the commit was sent).
+// process, whatever the run is doing: past kFechaParada, when the running
+// statement has not ended yet, the attachment in use is closed on the
+// client's side (a statement the server does not answer cannot be cancelled;
+// the server rolls back what it had), and past kLimiteParada the process ends
+// (exit 3, or 6 once the commit was sent).
 // Only an embedded commit is waited for: the engine in the process always
 // answers.
 inline constexpr int kFechaParada = 5;

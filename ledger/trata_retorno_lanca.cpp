@@ -10,19 +10,20 @@ int32_t TrataRetornoLanca(Modulo1& M, int32_t marca) {
   // caller's last statement.
   const std::string consulta =
       PreparaSql("Select Lancamento From RetornoLanca Where Marca=?", {Value(marca)});
+  const std::string remocao = PreparaSql("Delete From RetornoLanca Where Marca=?", {Value(marca)});
+  int32_t numero = 0;
   if (M.Conexao.Gravando()) {
     // Sent later in one block, which fails as this would without the row:
     // the number itself is not known until then, and no caller uses it.
     M.Conexao.GravaExigeLinha(consulta);
-    M.Conexao.Execute(PreparaSql("Delete From RetornoLanca Where Marca=?", {Value(marca)}));
-    return 0;
+  } else {
+    RecordSet rs;
+    FechaRs(rs);
+    rs.Open(consulta, M.Conexao, adOpenKeyset);
+    // No order is asked for: with several rows of the mark the first one counts.
+    numero = rs.Fields("Lancamento").ToLong();
   }
-  RecordSet rs;
-  FechaRs(rs);
-  rs.Open(consulta, M.Conexao, adOpenKeyset);
-  // No order is asked for: with several rows of the mark the first one counts.
-  const int32_t numero = rs.Fields("Lancamento").ToLong();
-  M.Conexao.Execute(PreparaSql("Delete From RetornoLanca Where Marca=?", {Value(marca)}));
+  M.Conexao.Execute(remocao);
   return numero;
 }
 

@@ -62,8 +62,27 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries found by dpkg-shlibdeps; adduser for the service user.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
-# The embedded engine, for databases opened by a plain path.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS firebird3.0-server-core)
+# The embedded engine, for databases opened by a plain path: the package of
+# the release the build is made on (firebird3.0-server-core on Debian 12,
+# firebird4.0-server-core on Debian 13), the newest one installed here.
+set(KZ_ENGINE_PACKAGE "" CACHE STRING
+    "Embedded engine package the Debian package recommends (empty: the one installed here)")
+set(kz_engine ${KZ_ENGINE_PACKAGE})
+if(NOT kz_engine)
+  execute_process(COMMAND dpkg-query -W "-f=\${Package} \${db:Status-Status}\n"
+                          "firebird*-server-core"
+                  OUTPUT_VARIABLE kz_installed ERROR_QUIET)
+  string(REGEX MATCHALL "firebird[0-9.]+-server-core installed" kz_installed "${kz_installed}")
+  list(TRANSFORM kz_installed REPLACE " installed$" "")
+  list(SORT kz_installed COMPARE NATURAL ORDER DESCENDING)
+  if(kz_installed)
+    list(GET kz_installed 0 kz_engine)
+  else()
+    set(kz_engine firebird3.0-server-core)
+  endif()
+endif()
+message(STATUS "The Debian package recommends ${kz_engine}")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ${kz_engine})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${pkg}/debian/postinst ${pkg}/debian/prerm
                                        ${pkg}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -11,12 +11,19 @@ asan=${2:-}
 fuzz=${3:-}
 cd "$(dirname "$0")/.."
 make --no-print-directory format-check
+lock_made=
 server=$(scripts/fbserver.sh start)
 eval "$server"
-trap 'scripts/fbserver.sh stop "$KZ_TEST_FB_DIR"' EXIT
-echo "test server: 127.0.0.1:$KZ_TEST_FB_PORT (private, in $KZ_TEST_FB_DIR)"
-export FIREBIRD_LOCK=${FIREBIRD_LOCK:-/tmp/kz-fblock-$$}
+trap 'scripts/fbserver.sh stop "$KZ_TEST_FB_DIR"; [ -z "$lock_made" ] || rm -rf "$lock_made"' EXIT
+# The embedded engine's lock folder: a private one, removed at the end,
+# unless FIREBIRD_LOCK names one.
+if [ -z "${FIREBIRD_LOCK:-}" ]; then
+  FIREBIRD_LOCK=$(mktemp -d /tmp/kz-fblock-XXXXXX)
+  lock_made=$FIREBIRD_LOCK
+fi
+export FIREBIRD_LOCK
 mkdir -p "$FIREBIRD_LOCK"
+echo "test server: 127.0.0.1:$KZ_TEST_FB_PORT (private, in $KZ_TEST_FB_DIR)"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
 
 if [ -n "$asan" ]; then

@@ -127,6 +127,14 @@ TEST(Ledger, PostsEntriesAndTheTotalsOfTheirChains) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TestDb db(false, Seed("basics") + Seed("insert-attempts") + c.seed);
+    // From Firebird 4 on, a read-committed delete that meets a row another
+    // transaction changed and committed is run again by the server itself
+    // (read consistency): no conflict reaches the program.
+    if (c.result == 0 && c.numero == 125 &&
+        db.Select("SELECT RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION') FROM RDB$DATABASE")[0] >=
+            "4") {
+      continue;
+    }
     const Rows before = db.Snapshot();
     Modulo1 M;
     M.Conexao.Open(db.ConnText());
