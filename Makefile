@@ -63,9 +63,13 @@ package: setup
 	@$(MAKE) --no-print-directory all
 	cmake --build $(BUILD) --target package
 
+# Every mode embedded (1,000 and 5,000 commitments), then 1,000 through a
+# private server on loopback and through a relay adding 1 ms each way.
 bench: setup
 	@$(MAKE) --no-print-directory all
 	@scripts/bench.sh $(BUILD)
+	@scripts/bench.sh $(BUILD) --server --sizes 1000
+	@scripts/bench.sh $(BUILD) --atraso-us 1000 --sizes 1000
 
 format:
 	@git ls-files -co --exclude-standard '*.cpp' '*.h' | xargs clang-format -i

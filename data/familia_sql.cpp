@@ -37,6 +37,7 @@ std::string FamiliaSql(std::string_view sql) {
   if (verbo == "SELECT") return depois("FROM", "SELECT FROM ");
   if (verbo == "DELETE") return depois("FROM", "DELETE FROM ");
   if (verbo == "INSERT") return depois("INTO", "INSERT INTO ");
+  if (verbo == "EXECUTE" && palavras.size() > 1 && palavras[1] == "BLOCK") return "EXECUTE BLOCK";
   if (verbo == "EXECUTE") return depois("PROCEDURE", "EXECUTE PROCEDURE ");
   if (verbo == "UPDATE" && palavras.size() > 1) return "UPDATE " + palavras[1];
   return verbo;

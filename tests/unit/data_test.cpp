@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/caracteres.h"
+#include "data/bloco.h"
 #include "data/connection_text.h"
 #include "data/familia_sql.h"
 #include "data/fb_session.h"
@@ -191,8 +193,52 @@ TEST(Conflicts, TheKindComesFromTheErrorCodes) {
        "EXECUTE PROCEDURE CANCELA_SAIDA_ESTOQUE"},
       {"INSERT INTO TB_CTG_CADLAN (CodEmp) VALUES ('x')", "INSERT INTO TB_CTG_CADLAN"},
       {"SAVEPOINT KZ_FECHAMENTO", "SAVEPOINT"},
+      {"EXECUTE BLOCK (KZ_PROXIMO INTEGER = ?) AS BEGIN END", "EXECUTE BLOCK"},
   };
   for (const auto& [sql, familia] : familias) EXPECT_EQ(FamiliaSql(sql), familia) << sql;
+}
+
+// A block carries each literal of the rendered statements as a parameter of
+// the literal's own type and value: texts as VARCHARs of the connection's
+// character set (quotes undoubled, lengths by characters in powers of two),
+// whole numbers as BIGINT, decimals as NUMERIC(18, their decimals); names,
+// Null and signs stay in the text. Catches a digit of a name taken for a
+// number, a doubled quote kept, a decimal's scale lost, a length in bytes,
+// and a literal no parameter holds exactly (past 18 digits, an exponent)
+// carried all the same.
+TEST(Bloco, LiteralsBecomeParametersOfTheirOwnType) {
+  const struct {
+    const char* sql;
+    bool utf8;
+    const char* texto;  // "" when it cannot be carried
+    const char* parametros;
+  } cases[] = {
+      {" UPDATE TB_CTG_CADPLA SET SldD12=SldD12+(-10.50) WHERE CodEmp=1 AND CodCon IN "
+       "('1.1','1')",
+       false,
+       " UPDATE TB_CTG_CADPLA SET SldD12=SldD12+(-:P1) WHERE CodEmp=:P2 AND CodCon IN (:P3,:P4)",
+       "NUMERIC(18,2)=1050|BIGINT=1|VARCHAR(32) CHARACTER SET X=1.1|VARCHAR(32) CHARACTER SET "
+       "X=1|"},
+      {"VALUES ('O''Brien',Null,'12/25/2017',.5)", false, "VALUES (:P1,Null,:P2,:P3)",
+       "VARCHAR(32) CHARACTER SET X=O'Brien|VARCHAR(32) CHARACTER SET X=12/25/2017|"
+       "NUMERIC(18,1)=5|"},
+      {"SET MES12 = MES12 - (1234567890123456789)", false, "", ""},
+      {"SET D = 1.5E+20", false, "", ""},
+      {"VALUES ('ŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁ')", true, "VALUES (:P1)",
+       "VARCHAR(32) CHARACTER SET X=ŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁ|"},
+      {"VALUES ('ŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁ')", false, "VALUES (:P1)",
+       "VARCHAR(64) CHARACTER SET X=ŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁŁ|"},
+  };
+  for (const auto& c : cases) {
+    DefineTextosUtf8(c.utf8);
+    std::vector<Parametro> ps;
+    const std::optional<std::string> texto = Parametriza(c.sql, "X", ps);
+    std::string parametros;
+    for (const Parametro& p : ps) parametros += p.declaracao + "=" + p.valor + "|";
+    EXPECT_EQ(texto.value_or(""), c.texto) << c.sql;
+    EXPECT_EQ(parametros, texto ? c.parametros : parametros) << c.sql;
+  }
+  DefineTextosUtf8(false);
 }
 
 // Catches a retry after an error that is no conflict, retries that never
