@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "batch/ponto_de_teste.h"
 #include "common/mensagem.h"
 #include "common/runtime_error.h"
 #include "data/grava_erro.h"
@@ -119,6 +120,7 @@ Desfecho Verifica(frmProcesso& F, const Lote& lote, Connection& outra) {
     if (Clock::now() >= limite) return Desfecho::kIncerto;
     std::this_thread::sleep_for(kIntervalo);
   }
+  PontoDeTeste("verificacao");
   if (const auto v = veredito()) return *v;
   const Leitura l = Le(outra, F, lote);
   if (l.na_marca == static_cast<int64_t>(lote.cancelados.size())) return Desfecho::kDesfeito;

@@ -1,17 +1,13 @@
 #include "batch/processa.h"
 
-#include <signal.h>
-
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "batch/confirmacao.h"
 #include "batch/fechamento.h"
 #include "batch/lote.h"
+#include "batch/ponto_de_teste.h"
 #include "batch/relatorio.h"
 #include "common/mensagem.h"
 #include "data/grava_erro.h"
@@ -19,7 +15,6 @@
 #include "data/handler.h"
 #include "data/prepara_sql.h"
 #include "data/record_set.h"
-#include "data/sql_trace.h"
 #include "data/vigia.h"
 #include "ledger/inc_plan.h"
 
@@ -28,19 +23,6 @@ namespace {
 
 constexpr const char* kParametrosInvalidos = "Parametros de Liberação Invalidos !";
 constexpr const char* kErroCancelamento = "Erro Cancelamento !";
-
-// For the tests: when KZ_PAUSA_TESTE names `ponto`, the process stops itself
-// there (SIGSTOP) until it is continued, so that a test can act at a known
-// point of a run. A signal the test sent meanwhile reaches the watcher before
-// the run goes on.
-void PontoDeTeste(const char* ponto) {
-  const char* pausa = std::getenv("KZ_PAUSA_TESTE");
-  if (pausa && std::strcmp(pausa, ponto) == 0) {
-    FlushSqlTrace();
-    ::raise(SIGSTOP);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  }
-}
 
 // Runs a SELECT ... WITH LOCK to its end, so that every row it names is
 // locked for the rest of the run; after a lock conflict it runs again.

@@ -52,6 +52,7 @@ struct Estado {
   std::atomic<bool> reconhecida{false};
   std::atomic<int> sinal{0};
   Clock::time_point parada_em;
+  Clock::time_point reconhecida_em;
   bool parada_fechou = false;
   // Progress.
   size_t feitos = 0;
@@ -139,10 +140,12 @@ void LimitaParada(Estado& e, Clock::time_point agora) {
                               : "nada foi confirmado; o servidor desfaz o que tinha)"));
     ::_exit(status);
   }
-  // A server that answered the cancel (the run is recording the stop and
-  // rolling back) is not cut off: only the end of the bound applies.
-  if (passou >= std::chrono::seconds(kFechaParada) && !e.parada_fechou && !e.reconhecida &&
-      e.ultima) {
+  // The server does not answer: the statement the stop cancels has not
+  // ended, or, once it has, what the stop does itself (its error row, the
+  // rollback) has taken as long.
+  const auto fecha = std::chrono::seconds(kFechaParada);
+  const bool sem_resposta = e.reconhecida ? agora - e.reconhecida_em >= fecha : passou >= fecha;
+  if (sem_resposta && !e.parada_fechou && e.ultima) {
     e.parada_fechou = true;
     Mensagem(Prioridade::kAviso, "o servidor nao responde ha " + std::to_string(kFechaParada) +
                                      " s; a conexao sera fechada");
@@ -304,7 +307,15 @@ void Esquece(IAttachment* att) {
   if (e.att == att) e.att = nullptr;
 }
 
-void ConfirmacaoTermina() { ComandoTermina(); }
+void ConfirmacaoTermina() {
+  Estado& e = E();
+  std::lock_guard<std::mutex> l(e.mu);
+  // A stop that waited for an embedded commit, however long it took, leaves
+  // the run its bound for what is left (the report).
+  if (e.embutido && e.parada) e.parada_em = Clock::now();
+  e.embutido = false;
+  Entra(Fase::kOcioso, nullptr, {}, 0);
+}
 
 bool ParadaPedida() {
   Estado& e = E();
@@ -318,6 +329,7 @@ void ReconheceParada() {
   // Under the lock: a cancel request being sent ends first.
   std::lock_guard<std::mutex> l(e.mu);
   e.reconhecida = true;
+  e.reconhecida_em = Clock::now();
 }
 
 const char* NomeDoSinal(int s) {

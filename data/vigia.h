@@ -43,14 +43,15 @@ class Conectando {
 };
 
 // How long a stop request may take, from the signal to the end of the
-// process, whatever the run is doing: past kFechaParada, when the running
-// statement has not ended yet, the attachment in use is closed on the
-// client's side (a statement the server does not answer cannot be cancelled;
-// the server rolls back what it had), and past kLimiteParada the process ends
-// (exit 3, or 6 once the commit was sent).
+// process, whatever the run is doing: when the statement it cancels has not
+// ended kFechaParada after the signal (or what the stop then does itself,
+// its error row and the rollback, has taken that long), the attachment in use
+// is closed on the client's side (a statement the server does not answer
+// cannot be cancelled; the server rolls back what it had), and past
+// kLimiteParada the process ends (exit 3, or 6 once the commit was sent).
 // Only an embedded commit is waited for: the engine in the process always
 // answers.
-inline constexpr int kFechaParada = 5;
+inline constexpr int kFechaParada = 6;
 inline constexpr int kLimiteParada = 10;
 
 // A statement (`sql` stays alive until ComandoTermina) runs on `att`. Throws
